@@ -1,0 +1,162 @@
+// Command 7: writes one gate. N2 Open stations are initialised once and get
+// the N2 Open item write; System 91 stations (DX9100, XT9100, TC9100) get the
+// region write routine of their kind of point, up to five attempts, each
+// judged by the acknowledgement alone.
+#include <ctype.h>
+#include <string.h>
+
+#include "driver/log.h"
+#include "driver/station_types.h"
+#include "n2/encode.h"
+#include "n2/protocol.h"
+#include "n2/reply_check.h"
+#include "n2/tag_parse.h"
+#include "n2/write.h"
+#include "n2open/item_exchange.h"
+#include "serial/exchange.h"
+#include "serial/port.h"
+
+namespace {
+
+constexpr int32_t kFirstStation = 1;
+constexpr int32_t kLastStation = 255;
+constexpr uint16_t kHighestBit = 15;
+
+// The request cannot be written: the failure line, status 1, nothing sent.
+int32_t Refuse(const char *gas) {
+  ZamLog(kLogLevel, "ZAMKT: Single Write failed! GAS=%s", gas);
+  return 1;
+}
+
+// Region codes an N2 Open item write can carry: the outputs and their
+// override forms. Inputs (1001, 1002) and anything else cannot be written.
+bool IsWritableN2OpenRegion(int32_t region) {
+  return region >= kRegionAO && region <= kRegionOverrideLast;
+}
+
+int32_t WriteN2OpenGate(DriverRequest *request, const char *gas) {
+  ChannelContext *context = request->context;
+  const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
+  const int32_t station = block->station;
+  const int channel = context->channelNumber;
+
+  if (context->n2openInitialised[station] == 0) {
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Initializing 'N2OPEN' station %d", channel, station);
+    const int16_t init = N2OPEN_InitStation(context, station);
+    if (init != 0) {
+      ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Failed to Initialize 'N2OPEN' station %d rc = %d",
+             channel, station, init);
+      return init;
+    }
+    context->n2openInitialised[station] = 1;
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() 'N2OPEN' station %d initialized successfully", channel,
+           station);
+  }
+
+  const int written = N2OPEN_DoWriteItem(request);
+  if (written == 0) return 0;
+  ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Failed to Write to N2OPEN Tag Address '%s' rc = %d",
+         channel, gas, written);
+
+  // A refused write may mean the station has lost its state: initialise it
+  // again so that the next request finds it ready. A gate that cannot be
+  // written at all says nothing about the station, so that one is left alone.
+  // Either way the write failed, and the request says so.
+  int32_t status = written;
+  if (written == 1 && IsWritableN2OpenRegion(block->region)) {
+    const int16_t init = N2OPEN_InitStation(context, station);
+    if (init != 0) status = init;
+  }
+  return status;
+}
+
+// Runs the region write routine of the gate data type and special kind;
+// true when it handed a frame to the send step.
+bool RunWriteRoutine(DriverRequest *request, int32_t dataType, uint16_t special, uint16_t pointType) {
+  switch (dataType) {
+    case kGateInt16:
+      return WriteWordField(request, pointType);
+    case kGateReal:
+      return WriteReal(request);
+    case kGateInt32:
+      if (special == kSpecialSchedule) return WriteSchedule(request);
+      if (special == kSpecialClock) return WriteClock(request);
+      return WriteLong(request);
+    case kGateDigital:
+      return WriteBit(request, pointType);
+    default:
+      return false;  // no System 91 point takes this data type
+  }
+}
+
+int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
+  const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
+  const int32_t dataType = block->dataType & 0xFF;
+
+  ParsedTag tag;
+  if (!LookupTag(request, &tag, gas)) return Refuse(gas);
+  if (tag.access == 'R') {
+    ZamLog(kLogLevel, "ZAMKT: Error. Writing to read only Gate %s!", gas);
+    return 1;
+  }
+  if (dataType == kGateDigital && static_cast<uint16_t>(block->bit) > kHighestBit) return Refuse(gas);
+  if (dataType == kGateReal) {
+    // Checked once before any traffic; the routine encodes again per attempt.
+    float value;
+    memcpy(&value, block->value, sizeof value);
+    uint16_t word;
+    if (!RealToN2Float(value, &word)) {
+      ZamLog(kLogLevel, "ZAMKT: Writing a value out of range! GAS = %s", gas);
+      return 1;
+    }
+  }
+
+  // 0 once acknowledged; a missing reply (2) outranks a refused one (1).
+  int32_t status = 1;
+  const uint16_t special = static_cast<uint16_t>(block->region);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!RunWriteRoutine(request, dataType, special, tag.type)) continue;
+    char reply[kReplyBufferSize];
+    if (!ReceiveReply(request->context, reply)) {
+      status = 2;
+      continue;
+    }
+    if (CheckAckNak(reply, 1, gas)) {
+      status = 0;
+      break;
+    }
+  }
+
+  if (status != 0) {
+    ZamLog(kLogLevel, "ZAMKT: Single Write failed! GAS=%s", gas);
+  } else {
+    PauseMilliseconds(kSuccessPauseMs);
+  }
+  return status;
+}
+
+}  // namespace
+
+int32_t SingleWrite(DriverRequest *request) {
+  if (request == nullptr || request->context == nullptr || request->parameters == nullptr) return 1;
+  const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
+  if (block->gas == nullptr) return Refuse("");
+
+  // Every message prints the upper-cased GAS; a GAS longer than any gate's
+  // is refused before it is used anywhere.
+  char gas[kMaxGasLength + 1];
+  const size_t length = strnlen(block->gas, kMaxGasLength + 1);
+  const size_t kept = length > static_cast<size_t>(kMaxGasLength) ? kMaxGasLength : length;
+  for (size_t i = 0; i < kept; ++i) {
+    gas[i] = static_cast<char>(toupper(static_cast<unsigned char>(block->gas[i])));
+  }
+  gas[kept] = '\0';
+  if (length > kept) return Refuse(gas);
+
+  if (block->value == nullptr) return Refuse(gas);
+  // The station's low byte starts every frame and indexes the station table.
+  if (block->station < kFirstStation || block->station > kLastStation) return Refuse(gas);
+
+  if (IsN2OpenStation(request->context, block->station)) return WriteN2OpenGate(request, gas);
+  return WriteSystem91Gate(request, gas);
+}

@@ -1,0 +1,205 @@
+#include "n2/tag_parse.h"
+
+#include <string.h>
+
+#include "driver/log.h"
+#include "driver/station_types.h"
+#include "n2/point_tables.h"
+#include "n2/protocol.h"
+#include "n2open/tag_parse.h"
+
+namespace {
+
+// On only while command 4 runs its parse: SingleParse then stops after the
+// address and bit, without the type check, width and special kind.
+bool gTypeCheckSwitch = false;
+
+// Items a block read can fetch in one exchange.
+constexpr int32_t kMaxBlockItems = 32;
+
+// The station number in the first three characters of a GAS, or -1 when one
+// of them is not a decimal digit (the string may be shorter than three).
+int32_t LeadingStation(const char *gas) {
+  int32_t station = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (gas[i] < '0' || gas[i] > '9') return -1;
+    station = station * 10 + (gas[i] - '0');
+  }
+  return station;
+}
+
+// Copies at most `count` characters of text from position `from` of gas into
+// out (NUL-terminated), never reading past the end of gas.
+void CopyField(char *out, const char *gas, size_t gasLength, size_t from, size_t count) {
+  size_t copied = 0;
+  if (from < gasLength) {
+    copied = gasLength - from < count ? gasLength - from : count;
+    memcpy(out, gas + from, copied);
+  }
+  out[copied] = '\0';
+}
+
+// Splits a System 91 GAS into module and mnemonic the way the station's
+// family writes it. False for a family without point tables.
+bool SplitGas(const char *family, const char *gas, char (&module)[5], char (&mnemonic)[7]) {
+  const size_t length = strlen(gas);
+  const size_t mnemonicMax = sizeof mnemonic - 1;
+  if (strcmp(family, kTypeDX9100) == 0 && length >= 5 && gas[3] == 'G' && gas[4] == 'C') {
+    strcpy(module, "GC");
+    CopyField(mnemonic, gas, length, 5, mnemonicMax);
+    return true;
+  }
+  if (strcmp(family, kTypeDX9100) == 0 || strcmp(family, kTypeXT9100) == 0 ||
+      strcmp(family, kTypeTC9100) == 0) {
+    CopyField(module, gas, length, 3, sizeof module - 1);
+    CopyField(mnemonic, gas, length, 7, mnemonicMax);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TypeCheckSwitchOn() { return gTypeCheckSwitch; }
+
+bool TypeMatchesGate(int32_t dataType, uint16_t type) {
+  switch (type) {
+    case kTypeN2Real:
+      return dataType == kGateReal;
+    case kTypeBit8:
+    case kTypeBit16:
+      return dataType == kGateDigital;
+    case kTypeLong:
+      return dataType == kGateInt32;
+    case kTypeWord:
+    case kTypeWord70:
+    case kTypeField0:
+    case kTypeField2:
+    case kTypeField4:
+    case kTypeField6:
+    case kTypeField8:
+    case kTypeField10:
+    case kTypeField12:
+    case kTypeMinutes:
+    case kTypeHours:
+    case kTypeWeekday:
+      // Only the first of the host's two 16-bit integer types.
+      return dataType == kGateInt16;
+    default:
+      return false;
+  }
+}
+
+bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas) {
+  if (gas == nullptr) gas = "";
+  // A station that is not 0..255 (non-digits, a short GAS) gets no family
+  // from StationTypeOf and so fails as an unknown module.
+  const char *family = StationTypeOf(request->context, LeadingStation(gas));
+  const FamilyTable *table = FindFamily(family);
+
+  char module[5] = {};
+  char mnemonic[7] = {};
+  const ModuleEntry *found = nullptr;
+  if (table != nullptr && SplitGas(family, gas, module, mnemonic)) {
+    for (uint16_t i = 0; i < table->moduleCount && found == nullptr; ++i) {
+      if (strcmp(table->modules[i].name, module) == 0) found = &table->modules[i];
+    }
+  }
+  if (found == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT:Illegal Module Name. GAS = %s", gas);
+    return false;
+  }
+
+  const PointEntry *point = nullptr;
+  for (uint16_t i = 0; i < found->pointCount && point == nullptr; ++i) {
+    if (strcmp(found->points[i].mnemonic, mnemonic) == 0) point = &found->points[i];
+  }
+  if (point == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT:Illegal Tag Name. GAS = %s", gas);
+    return false;
+  }
+
+  memcpy(tag->module, module, sizeof tag->module);
+  memcpy(tag->mnemonic, mnemonic, sizeof tag->mnemonic);
+  tag->type = point->type;
+  tag->base = found->base;
+  tag->offset = point->offset;
+  tag->access = static_cast<char>(point->access);
+  tag->bit = point->bit;
+  return true;
+}
+
+int32_t SingleParse(DriverRequest *request) {
+  if (request == nullptr || request->parameters == nullptr || request->context == nullptr) return 1;
+  ParseBlock *block = static_cast<ParseBlock *>(request->parameters);
+  block->bit = kNoBit;
+  block->width = 16;
+  block->station = 0;
+  block->region = kSpecialNone;
+
+  // The GAS must fit the parser's copy (and the read decoding's copy later);
+  // a longer one is refused here rather than cut into another address.
+  if (block->gas == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: SingleParse() missing Tag address.");
+    return 1;
+  }
+  if (strnlen(block->gas, kMaxGasLength + 1) > static_cast<size_t>(kMaxGasLength)) {
+    ZamLog(kLogLevel, "ZAMKT: SingleParse() Tag address longer than %d characters. Tag address '%.*s...'.",
+           kMaxGasLength, kMaxGasLength, block->gas);
+    return 1;
+  }
+  char gas[kMaxGasLength + 1];
+  strcpy(gas, block->gas);
+
+  const int32_t station = LeadingStation(gas);
+  if (station < 0) {
+    ZamLog(kLogLevel, "ZAMKT: SingleParse() illegal PLC Address. Tag address '%s'.", gas);
+    return 1;
+  }
+  block->station = station;
+  if (station < 1 || station > 255) {
+    ZamLog(kLogLevel, "ZAMKT: SingleParse()  illegal PLC Address. Tag address '%s'.", gas);
+    return 1;
+  }
+
+  if (IsN2OpenStation(request->context, station)) return N2OPEN_ParseTag(request);
+
+  ParsedTag tag;
+  if (!LookupTag(request, &tag, gas)) return 1;
+  block->element = tag.base + tag.offset;
+  block->bit = tag.bit;
+  if (gTypeCheckSwitch) return 0;
+
+  if (!TypeMatchesGate(block->dataType, tag.type)) return 1;
+  if (block->dataType == kGateReal || block->dataType == kGateInt32) block->width = 32;
+  // Schedule periods and clock values live in areas of their own, addressed
+  // by the point's offset alone.
+  if (strncmp(tag.module, "TS", 2) == 0 && tag.type == kTypeLong) {
+    block->region = kSpecialSchedule;
+    block->element = tag.offset;
+  }
+  if (strncmp(tag.module, "RTCL", 4) == 0) {
+    block->region = kSpecialClock;
+    block->element = tag.offset;
+  }
+  return 0;
+}
+
+int32_t BlockParse(DriverRequest *request) {
+  if (request == nullptr || request->parameters == nullptr) return 1;
+  ParseBlock *block = static_cast<ParseBlock *>(request->parameters);
+  block->bit = kNoBit;
+  block->station = 0;
+  block->region = kSpecialNone;
+
+  gTypeCheckSwitch = true;
+  const int32_t parsed = SingleParse(request);
+  gTypeCheckSwitch = false;
+  if (parsed != 0) return 1;
+
+  // Block reads exist only for DX9100 items that are whole items.
+  if (!IsStationType(request->context, block->station, kTypeDX9100)) return 1;
+  if (block->bit != kNoBit) return 1;
+  if (block->itemCount > kMaxBlockItems) return 1;
+  return 0;
+}

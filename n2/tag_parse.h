@@ -1,0 +1,43 @@
+// Gate address parsing for System 91 stations (commands 3 and 4) and the
+// table lookup that reads and writes repeat on the GAS.
+#ifndef ZAMKT_N2_TAG_PARSE_H
+#define ZAMKT_N2_TAG_PARSE_H
+
+#include <stdint.h>
+
+#include "driver/requests.h"
+
+// Longest GAS the parsers accept; longer ones are refused.
+constexpr int kMaxGasLength = 31;
+
+#pragma pack(push, 1)
+struct ParsedTag {
+  char module[5];     // NUL-terminated
+  char mnemonic[7];   // NUL-terminated, at most 6 characters
+  uint16_t type;      // point type code
+  uint16_t base;      // module base address
+  uint16_t offset;    // point offset
+  char access;        // 'R' or 'W'
+  uint16_t bit;       // bit index, 255 = none
+};
+#pragma pack(pop)
+
+// Command 3. 0 valid (outputs set), 1 invalid; for N2OPEN stations the status
+// of N2OPEN_ParseTag.
+int32_t SingleParse(DriverRequest *request);
+
+// Command 4, block-read eligibility. 0 eligible, 1 not eligible or invalid.
+int32_t BlockParse(DriverRequest *request);
+
+// Resolves module and mnemonic of a System 91 GAS for the station named by
+// its first three characters. Logs and returns false when either is not
+// found, or when the station is not of a System 91 family.
+bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas);
+
+// True when the point type code accepts the host's gate data type.
+bool TypeMatchesGate(int32_t dataType, uint16_t type);
+
+// The process-wide type-check switch: on only while command 4 parses.
+bool TypeCheckSwitchOn();
+
+#endif  // ZAMKT_N2_TAG_PARSE_H

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test the driver.
+# Installs only when run as root; otherwise names what is missing.
+set -euo pipefail
+
+packages=()
+command -v cmake >/dev/null || packages+=(cmake)
+command -v g++ >/dev/null || packages+=(g++)
+command -v make >/dev/null || packages+=(make)
+command -v nm >/dev/null || packages+=(binutils)
+[ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || packages+=(libcli11-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+
+if [ ${#packages[@]} -eq 0 ]; then
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${packages[*]} (run as root, or: sudo apt-get install ${packages[*]})" >&2
+  exit 1
+fi
+echo "installing: ${packages[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq "${packages[@]}" >/dev/null

@@ -1,0 +1,23 @@
+// The two primitives of the master-slave N2 line: send one command, receive
+// one reply line. They know nothing of frame contents; checking and retrying
+// are the callers' work.
+#ifndef ZAMKT_SERIAL_EXCHANGE_H
+#define ZAMKT_SERIAL_EXCHANGE_H
+
+#include <stdint.h>
+
+#include "driver/requests.h"
+
+// Reply buffers handed to ReceiveReply hold at least this many bytes.
+constexpr uint32_t kReplyBufferSize = 1000;
+
+// Discards stale input, then writes the bytes. True when every byte went out.
+bool SendCommand(ChannelContext *context, const void *bytes, uint16_t count);
+
+// Reads one reply line byte by byte up to its carriage return, which is
+// replaced by NUL. False when a read fails or times out (nothing logged), or
+// when 1000 bytes arrive without a carriage return (logged; the buffer is then
+// not terminated and must not be used).
+bool ReceiveReply(ChannelContext *context, char *buffer);
+
+#endif  // ZAMKT_SERIAL_EXCHANGE_H

@@ -1,0 +1,321 @@
+// The serial port over POSIX termios and poll().
+//
+// A handle is the number of a slot in a small fixed table (slot + 1, so that
+// a null handle never names an open port). The slot keeps the descriptor and
+// the per-read time-out in milliseconds, which termios cannot hold at that
+// resolution. Reads follow the serial semantics the driver is written for: a
+// read call waits at most the read time-out for all the bytes it asks for and
+// returns what arrived by then; a read that returns no byte is a failure.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "serial/port.h"
+
+namespace {
+
+struct PortSlot {
+  bool inUse;
+  bool nullDevice;
+  int fd;
+  uint32_t readTimeoutMs;
+};
+
+constexpr int kMaxPorts = 64;
+PortSlot g_ports[kMaxPorts];
+
+PortSlot *SlotOf(PortHandle handle) {
+  uintptr_t index = reinterpret_cast<uintptr_t>(handle);
+  if (index == 0 || index > static_cast<uintptr_t>(kMaxPorts)) return nullptr;
+  PortSlot *slot = &g_ports[index - 1];
+  return slot->inUse ? slot : nullptr;
+}
+
+PortHandle HandleOf(const PortSlot *slot) {
+  return reinterpret_cast<PortHandle>(static_cast<uintptr_t>(slot - g_ports) + 1);
+}
+
+uint64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// The device path of a port name; false when the name does not fit its
+// 12-character field or is empty.
+bool DevicePath(const char *name, char *path, size_t size) {
+  if (name == nullptr || memchr(name, '\0', kPortNameSize) == nullptr || name[0] == '\0') return false;
+  if (name[0] == '/') {
+    snprintf(path, size, "%s", name);
+    return true;
+  }
+  if (strncmp(name, "COM", 3) == 0 && name[3] != '\0' && strspn(name + 3, "0123456789") == strlen(name + 3)) {
+    long number = strtol(name + 3, nullptr, 10);
+    if (number >= 1) {
+      snprintf(path, size, "/dev/ttyS%ld", number - 1);
+      return true;
+    }
+  }
+  snprintf(path, size, "/dev/%s", name);
+  return true;
+}
+
+speed_t BaudConstant(uint16_t baud, bool *known) {
+  struct BaudRow {
+    uint16_t baud;
+    speed_t constant;
+  };
+  static const BaudRow kRates[] = {
+      {110, B110},     {300, B300},     {600, B600},     {1200, B1200},   {2400, B2400},
+      {4800, B4800},   {9600, B9600},   {19200, B19200}, {38400, B38400}, {57600, B57600},
+  };
+  for (const BaudRow &row : kRates) {
+    if (row.baud == baud) {
+      *known = true;
+      return row.constant;
+    }
+  }
+  *known = false;
+  return B9600;
+}
+
+// Applies the line settings; false when the settings are not valid for a
+// serial line or the system refuses them.
+bool ApplySettings(int fd, const termios &current, const PortSettings *settings, uint16_t lineOptions) {
+  termios tio = current;
+  cfmakeraw(&tio);
+  bool known = false;
+  speed_t speed = BaudConstant(settings->baud, &known);
+  if (!known) return false;
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+
+  tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+  tio.c_cflag |= CREAD | CLOCAL;
+  switch (settings->dataBits & 0xFF) {
+    case 5: tio.c_cflag |= CS5; break;
+    case 6: tio.c_cflag |= CS6; break;
+    case 7: tio.c_cflag |= CS7; break;
+    case 8: tio.c_cflag |= CS8; break;
+    default: return false;
+  }
+  switch (settings->parity & 0xFF) {
+    case 0: break;
+    case 1: tio.c_cflag |= PARENB | PARODD; break;
+    case 2: tio.c_cflag |= PARENB; break;
+    case 3: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case 4: tio.c_cflag |= PARENB | CMSPAR; break;
+    default: return false;
+  }
+  // Parity checking is on whenever the line carries a parity bit.
+  if (tio.c_cflag & PARENB) tio.c_iflag |= INPCK;
+  switch (settings->stopBits & 0xFF) {
+    case 0: break;
+    case 1:  // one and a half: the nearest a POSIX line offers is two
+    case 2: tio.c_cflag |= CSTOPB; break;
+    default: return false;
+  }
+  // No software flow control; hardware flow control only for RTS handshake.
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  if ((lineOptions & (kRtsOn | kRtsOnAlt)) == 0 && (lineOptions & kRtsHandshake) != 0) tio.c_cflag |= CRTSCTS;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// DTR and RTS from the line options. Lines without modem control (a
+// pseudo-terminal) refuse these calls; that is not an error of the open.
+void ApplyModemLines(int fd, uint16_t lineOptions) {
+  int dtr = TIOCM_DTR;
+  int rts = TIOCM_RTS;
+  bool dtrOn = (lineOptions & (kDtrOn | kDtrOnAlt | kDtrHandshake)) != 0;
+  bool rtsOn = (lineOptions & (kRtsOn | kRtsOnAlt | kRtsToggle)) != 0 ||
+               (lineOptions & kRtsHandshake) != 0;
+  (void)ioctl(fd, dtrOn ? TIOCMBIS : TIOCMBIC, &dtr);
+  (void)ioctl(fd, rtsOn ? TIOCMBIS : TIOCMBIC, &rts);
+}
+
+void CloseDescriptor(int fd, bool exclusive) {
+  if (exclusive) {
+    // Leave the terminal open to others again (the exclusive mark outlives
+    // this descriptor when someone else still holds the terminal).
+    (void)ioctl(fd, TIOCNXCL);
+    (void)flock(fd, LOCK_UN);
+  }
+  close(fd);
+}
+
+// Reads up to count bytes, waiting at most timeoutMs for all of them. False
+// on a read error; *got receives what arrived.
+bool ReadWithin(int fd, uint8_t *buffer, uint32_t count, uint32_t timeoutMs, uint32_t *got) {
+  *got = 0;
+  uint64_t deadline = NowMs() + timeoutMs;
+  while (*got < count) {
+    uint64_t now = NowMs();
+    int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
+    pollfd pfd = {fd, POLLIN, 0};
+    int ready = poll(&pfd, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (ready == 0) return true;  // time-out: what arrived so far
+    ssize_t n = read(fd, buffer + *got, count - *got);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return *got > 0;  // a hung-up line after some bytes: hand those over
+    }
+    if (n == 0) return true;  // end of file: nothing more will come
+    *got += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOptions, PortHandle *handle) {
+  *handle = nullptr;
+  char path[64];
+  if (!DevicePath(name, path, sizeof path)) return kPortOpenFailed;
+
+  PortSlot *slot = nullptr;
+  for (PortSlot &candidate : g_ports) {
+    if (!candidate.inUse) {
+      slot = &candidate;
+      break;
+    }
+  }
+  if (slot == nullptr) return kPortOpenFailed;
+
+  // The null device: opened for reading and writing, nothing configured.
+  bool nullDevice = strcmp(name, "NUL") == 0;
+  if (nullDevice) {
+    int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return kPortOpenFailed;
+    *slot = PortSlot{true, true, fd, kDefaultReadTimeoutMs};
+    *handle = HandleOf(slot);
+    return kPortOk;
+  }
+
+  int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return kPortOpenFailed;
+  // Exclusive access: no sharing of the device. The advisory lock also holds
+  // against root, which the terminal's exclusive mode does not stop.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return kPortOpenFailed;
+  }
+  termios current;
+  if (tcgetattr(fd, &current) != 0) {
+    CloseDescriptor(fd, true);
+    return kPortGetStateFailed;
+  }
+  (void)ioctl(fd, TIOCEXCL);
+  if (!ApplySettings(fd, current, settings, lineOptions)) {
+    CloseDescriptor(fd, true);
+    return kPortSetStateFailed;
+  }
+  ApplyModemLines(fd, lineOptions);
+  // Blocking writes from here on: a write returns when its bytes are out.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+  *slot = PortSlot{true, false, fd, kDefaultReadTimeoutMs};
+  *handle = HandleOf(slot);
+  return kPortOk;
+}
+
+PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions) {
+  PortHandle handle = nullptr;
+  return PortOpen(name, settings, lineOptions, &handle) == kPortOk ? handle : nullptr;
+}
+
+int PortClose(PortHandle handle) {
+  PortSlot *slot = SlotOf(handle);
+  if (slot == nullptr) return kPortIoFailed;
+  CloseDescriptor(slot->fd, !slot->nullDevice);
+  *slot = PortSlot{false, false, -1, 0};
+  return kPortOk;
+}
+
+int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {
+  PortSlot *slot = SlotOf(handle);
+  if (slot == nullptr) return 0;
+  if (value10ms < 0) value10ms = 0;
+  if (value10ms > kMaxReadTimeout10ms) value10ms = kMaxReadTimeout10ms;
+  int32_t previous = static_cast<int32_t>(slot->readTimeoutMs / 10);
+  slot->readTimeoutMs = static_cast<uint32_t>(value10ms) * 10u;
+  return previous;
+}
+
+int PortDiscardInput(PortHandle handle) {
+  PortSlot *slot = SlotOf(handle);
+  if (slot == nullptr) return 1;
+  int waiting = 0;
+  bool queryFailed = ioctl(slot->fd, FIONREAD, &waiting) != 0;
+  if (!queryFailed && waiting == 0) return 0;
+
+  int32_t previous = PortSetReadTimeout(handle, kDiscardTimeout10ms);
+  uint8_t block[kDiscardBlock];
+  bool lastReadFailed = false;
+  for (;;) {
+    uint32_t got = 0;
+    if (!ReadWithin(slot->fd, block, kDiscardBlock, slot->readTimeoutMs, &got)) {
+      lastReadFailed = true;
+      break;
+    }
+    if (got < kDiscardBlock) break;
+  }
+  if (previous != 0) PortSetReadTimeout(handle, previous);
+  return lastReadFailed ? 1 : 0;
+}
+
+int PortWrite(PortHandle handle, const void *bytes, uint32_t count, uint32_t *written) {
+  *written = 0;
+  PortSlot *slot = SlotOf(handle);
+  if (slot == nullptr) return kPortIoFailed;
+  const uint8_t *data = static_cast<const uint8_t *>(bytes);
+  while (*written < count) {
+    ssize_t n = write(slot->fd, data + *written, count - *written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        pollfd pfd = {slot->fd, POLLOUT, 0};
+        (void)poll(&pfd, 1, 100);
+        continue;
+      }
+      return kPortIoFailed;
+    }
+    if (n == 0) break;
+    *written += static_cast<uint32_t>(n);
+  }
+  return *written == count ? kPortOk : kPortShortWrite;
+}
+
+int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got) {
+  *got = 0;
+  PortSlot *slot = SlotOf(handle);
+  if (slot == nullptr) return kPortIoFailed;
+  uint8_t *data = static_cast<uint8_t *>(buffer);
+  while (*got < count) {
+    uint32_t arrived = 0;
+    if (!ReadWithin(slot->fd, data + *got, count - *got, slot->readTimeoutMs, &arrived)) return kPortIoFailed;
+    if (arrived == 0) return kPortIoFailed;
+    *got += arrived;
+  }
+  return kPortOk;
+}
+
+void PauseMilliseconds(uint32_t milliseconds) {
+  timespec rest = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  }
+}

@@ -1,0 +1,216 @@
+// The serial port and the exchange on real pseudo-terminals: the test plays
+// the device on the master side.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "serial/exchange.h"
+#include "serial/port.h"
+#include "tests/support/driver_channel.h"
+#include "tests/support/pty.h"
+
+namespace {
+
+constexpr PortSettings k9600 = {9600, 8, 0, 0};
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(PortOpen(pty_.portName().c_str(), &k9600, kLineOptionsDefault, &handle_), kPortOk);
+    ASSERT_NE(handle_, nullptr);
+    memset(&context_, 0, sizeof context_);
+    context_.port = handle_;
+  }
+  void TearDown() override {
+    if (handle_ != nullptr) PortClose(handle_);
+  }
+
+  PtyPair pty_;
+  PortHandle handle_ = nullptr;
+  ChannelContext context_;
+};
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(SerialPortTest, BytesTravelBothWays) {
+  uint32_t written = 0;
+  ASSERT_EQ(PortWrite(handle_, ">0180105A1405\r", 14, &written), kPortOk);
+  EXPECT_EQ(written, 14u);
+  EXPECT_EQ(pty_.ReadUntil('\r', 1000), ">0180105A1405\r");
+
+  pty_.Write("A12\r");
+  char buffer[8] = {};
+  uint32_t got = 0;
+  ASSERT_EQ(PortReadExact(handle_, buffer, 4, &got), kPortOk);
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(std::string(buffer, 4), "A12\r");
+}
+
+TEST_F(SerialPortTest, ReadOnSilentLineFailsAfterTheTimeout) {
+  EXPECT_EQ(PortSetReadTimeout(handle_, 5), 100);  // 1000 ms after opening
+  char byte;
+  uint32_t got = 0;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PortReadExact(handle_, &byte, 1, &got), kPortIoFailed);
+  EXPECT_EQ(got, 0u);
+  EXPECT_GE(MillisecondsSince(start), 45.0);
+  EXPECT_LT(MillisecondsSince(start), 5000.0);
+}
+
+TEST_F(SerialPortTest, SetReadTimeoutReturnsThePreviousValue) {
+  EXPECT_EQ(PortSetReadTimeout(handle_, 20), 100);
+  EXPECT_EQ(PortSetReadTimeout(handle_, 20), 20);
+  EXPECT_EQ(PortSetReadTimeout(handle_, -3), 20);      // negative is taken as 0
+  EXPECT_EQ(PortSetReadTimeout(handle_, INT32_MAX), 0);  // capped, never endless
+  EXPECT_EQ(PortSetReadTimeout(handle_, 10), kMaxReadTimeout10ms);
+}
+
+TEST_F(SerialPortTest, DiscardOnQuietLineKeepsTheTimeout) {
+  PortSetReadTimeout(handle_, 30);
+  EXPECT_EQ(PortDiscardInput(handle_), 0);
+  EXPECT_EQ(PortSetReadTimeout(handle_, 30), 30);
+}
+
+TEST_F(SerialPortTest, DiscardThrowsAwayManyWaitingBytesAndRestoresTheTimeout) {
+  PortSetReadTimeout(handle_, 30);
+  pty_.Write(std::string(1300, 'x'));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(PortDiscardInput(handle_), 0);
+  EXPECT_EQ(PortSetReadTimeout(handle_, 30), 30);
+  char byte;
+  uint32_t got = 0;
+  PortSetReadTimeout(handle_, 2);
+  EXPECT_EQ(PortReadExact(handle_, &byte, 1, &got), kPortIoFailed) << "all 1300 bytes were discarded";
+}
+
+TEST_F(SerialPortTest, SendDiscardsStaleInputBeforeWriting) {
+  pty_.Write("A-late-answer\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(SendCommand(&context_, ">0504C9\r", 8));
+  EXPECT_EQ(pty_.ReadUntil('\r', 1000), ">0504C9\r");
+  pty_.Write("A\r");
+  char reply[kReplyBufferSize];
+  ASSERT_TRUE(ReceiveReply(&context_, reply));
+  EXPECT_STREQ(reply, "A");
+}
+
+struct ReplyCase {
+  const char *name;
+  std::string sent;
+  bool accepted;
+  std::string reply;
+};
+
+class ReceiveReplyTest : public SerialPortTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ReceiveReplyTest, ReadsOneLineUpToItsCarriageReturn) {
+  const ReplyCase &c = GetParam();
+  LogCapture log;
+  PortSetReadTimeout(handle_, 10);
+  std::thread device([&] { pty_.Write(c.sent); });
+  char reply[kReplyBufferSize];
+  bool accepted = ReceiveReply(&context_, reply);
+  device.join();
+  EXPECT_EQ(accepted, c.accepted);
+  if (c.accepted) EXPECT_EQ(std::string(reply), c.reply);
+  bool overlong = c.sent.size() >= 1000 && c.sent.find('\r') == std::string::npos;
+  EXPECT_EQ(log.Contains("ZAMKT: Error. CR not found in PLC Reply!"), overlong);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ReceiveReplyTest,
+    ::testing::Values(ReplyCase{"AloneIsAReply", "A\r", true, "A"},
+                      ReplyCase{"BareCarriageReturnIsEmpty", "\r", true, ""},
+                      ReplyCase{"StopsAtTheFirstCarriageReturn", "A1\rA2\r", true, "A1"},
+                      ReplyCase{"NoiseBeforeTheReplyIsKept", "\x7f" "A12\r", true, "\x7f" "A12"},
+                      ReplyCase{"NineHundredNinetyNineCharacters", std::string(999, 'A') + "\r", true,
+                                std::string(999, 'A')},
+                      ReplyCase{"ThousandBytesWithoutCarriageReturn", std::string(1000, 'A'), false, ""},
+                      ReplyCase{"CutOffLine", "A123", false, ""},
+                      ReplyCase{"Silence", "", false, ""}),
+    [](const ::testing::TestParamInfo<ReplyCase> &info) { return std::string(info.param.name); });
+
+TEST(SerialPortOpen, SecondOpenOfAHeldPortIsRefused) {
+  PtyPair pty;
+  PortHandle first = nullptr, second = nullptr;
+  ASSERT_EQ(PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &first), kPortOk);
+  EXPECT_EQ(PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &second), kPortOpenFailed);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(PortClose(first), kPortOk);
+  // Released: the port opens again.
+  ASSERT_EQ(PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &second), kPortOk);
+  EXPECT_EQ(PortClose(second), kPortOk);
+}
+
+TEST(SerialPortOpen, NullDeviceOpensTwiceWithoutConfiguration) {
+  PortHandle first = nullptr, second = nullptr;
+  ASSERT_EQ(PortOpen("NUL", &k9600, kLineOptionsDefault, &first), kPortOk);
+  ASSERT_EQ(PortOpen("NUL", &k9600, kLineOptionsDefault, &second), kPortOk);
+  uint32_t written = 0;
+  EXPECT_EQ(PortWrite(first, "x", 1, &written), kPortOk);
+  char byte;
+  uint32_t got = 0;
+  EXPECT_EQ(PortReadExact(second, &byte, 1, &got), kPortIoFailed);
+  EXPECT_EQ(PortClose(first), kPortOk);
+  EXPECT_EQ(PortClose(second), kPortOk);
+}
+
+struct OpenFailure {
+  const char *name;
+  const char *portName;
+  PortSettings settings;
+  int expected;
+};
+
+class SerialPortOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(SerialPortOpenFailure, ReturnsItsCodeAndHoldsNothing) {
+  const OpenFailure &c = GetParam();
+  PortHandle handle = reinterpret_cast<PortHandle>(1);
+  EXPECT_EQ(PortOpen(c.portName, &c.settings, kLineOptionsDefault, &handle), c.expected);
+  EXPECT_EQ(handle, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SerialPortOpenFailure,
+    ::testing::Values(OpenFailure{"MissingDevice", "ttyNOPE9", k9600, kPortOpenFailed},
+                      OpenFailure{"NulIsCaseSensitive", "nul", k9600, kPortOpenFailed},
+                      OpenFailure{"EmptyName", "", k9600, kPortOpenFailed},
+                      OpenFailure{"NotATerminal", "/dev/zero", k9600, kPortGetStateFailed}),
+    [](const ::testing::TestParamInfo<OpenFailure> &info) { return std::string(info.param.name); });
+
+TEST(SerialPortOpen, SettingsALineCannotCarryAreRefusedAndReleaseThePort) {
+  PtyPair pty;
+  const PortSettings badSettings[] = {{12345, 8, 0, 0}, {9600, 9, 0, 0}, {9600, 8, 7, 0}, {9600, 8, 0, 9}};
+  for (const PortSettings &settings : badSettings) {
+    PortHandle handle = nullptr;
+    EXPECT_EQ(PortOpen(pty.portName().c_str(), &settings, kLineOptionsDefault, &handle), kPortSetStateFailed);
+  }
+  PortHandle handle = nullptr;
+  EXPECT_EQ(PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &handle), kPortOk);
+  PortClose(handle);
+}
+
+TEST(SerialPortOpen, NameWithoutTerminatorInItsFieldIsRefused) {
+  char name[kPortNameSize];
+  memset(name, 'A', sizeof name);
+  PortHandle handle = nullptr;
+  EXPECT_EQ(PortOpen(name, &k9600, kLineOptionsDefault, &handle), kPortOpenFailed);
+}
+
+TEST(SerialPortOpen, OperationsOnAClosedHandleFail) {
+  uint32_t count = 0;
+  char byte;
+  EXPECT_EQ(PortClose(nullptr), kPortIoFailed);
+  EXPECT_EQ(PortWrite(nullptr, "x", 1, &count), kPortIoFailed);
+  EXPECT_EQ(PortReadExact(nullptr, &byte, 1, &count), kPortIoFailed);
+  EXPECT_EQ(PortSetReadTimeout(nullptr, 10), 0);
+}
+
+}  // namespace
