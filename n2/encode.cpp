@@ -142,10 +142,10 @@ struct CivilDate {
 CivilDate CivilFromDays(int64_t days) {
   days += 719468;  // from 1970-01-01 to 0000-03-01
   const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;                                                   // 0..146096
+  const int64_t dayOfEra = days - era * 146097;  // 0..146096
   const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // 0..399
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);        // 0..365
-  const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;                                       // 0..11
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);  // 0..365
+  const int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;  // 0..11
   CivilDate date;
   date.day = static_cast<uint32_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
   date.month = static_cast<uint32_t>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);

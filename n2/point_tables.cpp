@@ -14,8 +14,9 @@ namespace {
 // ---- compile-time row builders ----------------------------------------------
 
 // Not constexpr on purpose: reaching it while the tables are built at compile
-// time is a compile error, so a name too long for its field never gets in.
-void NameTooLong() {}
+// time is a compile error, so a name longer than its field or a table with
+// more rows than declared never gets into the driver.
+void DoesNotFit() {}
 
 // Writes prefix, the number n (when n >= 0; zero-padded to `digits` digits)
 // and suffix into out, NUL padded.
@@ -35,7 +36,7 @@ constexpr void ComposeName(char *out, size_t size, const char *prefix, int n, in
     while (count > 0) text[at++] = reversed[--count];
   }
   for (const char *p = suffix; *p != '\0'; ++p) text[at++] = *p;
-  if (at >= size) NameTooLong();
+  if (at >= size) DoesNotFit();
   for (size_t i = 0; i < size; ++i) out[i] = text[i];
 }
 
@@ -52,7 +53,7 @@ struct PointTable {
   // One row named prefix<n><suffix>.
   constexpr PointTable &Row(const char *prefix, int n, const char *suffix, uint16_t type,
                             char access, uint16_t offset, uint16_t bit) {
-    if (count >= N) NameTooLong();  // more rows than the table was declared with
+    if (count >= N) DoesNotFit();
     PointEntry &row = rows[count++];
     ComposeName(row.mnemonic, sizeof row.mnemonic, prefix, n, 0, suffix);
     row.type = type;
@@ -106,7 +107,7 @@ struct ModuleTable {
   constexpr ModuleTable &Run(const char *prefix, int first, int last, int digits,
                              uint16_t firstBase, uint16_t step, const PointTable<P> &points) {
     for (int n = first; n <= last; ++n) {
-      if (count >= N) NameTooLong();
+      if (count >= N) DoesNotFit();
       ModuleEntry &row = rows[count++];
       ComposeName(row.name, sizeof row.name, prefix, n, digits, "");
       row.base = static_cast<uint16_t>(firstBase + step * (n - first));

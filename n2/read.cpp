@@ -70,8 +70,8 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
     return false;
   }
   if (!CopyGasUpper(block->gas, gas)) {
-    ZamLog(kLogLevel, "ZAMKT: %s() GAS longer than %d characters. GAS=%.*s", handler, kMaxGasLength,
-           kMaxGasLength, block->gas);
+    ZamLog(kLogLevel, "ZAMKT: %s() GAS longer than %d characters. GAS=%.*s", handler, kMaxGasLength, kMaxGasLength,
+           block->gas);
     return false;
   }
   if (block->value == nullptr) {
@@ -88,8 +88,7 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
 // One System 91 exchange after the request went out: receives the reply line
 // and, when it is good, stores its data. Moves *status to 0 on success and to
 // 1 on any reply line that is not good; silence leaves it as it was.
-void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag, const char *gas,
-               int32_t *status) {
+void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag, const char *gas, int32_t *status) {
   char reply[kReplyBufferSize];
   if (!ReceiveReply(request->context, reply)) return;
   size_t length = strlen(reply);
@@ -117,15 +116,13 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
 int32_t SingleReadN2Open(DriverRequest *request, const ReadWriteBlock *block, const char *gas) {
   ChannelContext *context = request->context;
   int32_t station = block->station;
-  if (N2OpenRegionNumber(block->region) == 0 || block->element < 1 ||
-      block->element > kN2OpenMaxElement) {
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() invalid N2OPEN region %d element %d. GAS=%s",
-           context->channelNumber, block->region, block->element, gas);
+  if (N2OpenRegionNumber(block->region) == 0 || block->element < 1 || block->element > kN2OpenMaxElement) {
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() invalid N2OPEN region %d element %d. GAS=%s", context->channelNumber,
+           block->region, block->element, gas);
     return 1;
   }
   if (context->n2openInitialised[station] == 0) {
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Initializing 'N2OPEN' station %d",
-           context->channelNumber, station);
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Initializing 'N2OPEN' station %d", context->channelNumber, station);
     int16_t init = N2OPEN_InitStation(context, station);
     if (init != 0) {
       ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Failed to Initialize 'N2OPEN' station %d rc = %d",
@@ -133,13 +130,13 @@ int32_t SingleReadN2Open(DriverRequest *request, const ReadWriteBlock *block, co
       return init;
     }
     context->n2openInitialised[station] = 1;
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() 'N2OPEN' station %d initialized successfully",
-           context->channelNumber, station);
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() 'N2OPEN' station %d initialized successfully", context->channelNumber,
+           station);
   }
   int result = N2OPEN_DoReadItem(request);
   if (result == 0) return 0;
-  ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Failed to read N2OPEN Tag Address '%s' rc = %d",
-         context->channelNumber, gas, result);
+  ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Failed to read N2OPEN Tag Address '%s' rc = %d", context->channelNumber,
+         gas, result);
   if (result != 1) return result;
   // A bad reply may mean the station lost its set-up: initialise it again so
   // that the next read finds it ready, and report the failed read in any case.
@@ -306,8 +303,7 @@ bool SendBlockRead(DriverRequest *request) {
   uint16_t address = DeviceAddress(block);
   if (address >= kFirstFullAddress) return SendBlockReadFull(request);
   const uint8_t message[] = {StationByte(block), static_cast<uint8_t>(kCmdBlockReadPaged + address / 256),
-                             static_cast<uint8_t>(address % 256),
-                             static_cast<uint8_t>(block->itemCount - 1)};
+                             static_cast<uint8_t>(address % 256), static_cast<uint8_t>(block->itemCount - 1)};
   return SendRequestFrame(request->context, message, sizeof message);
 }
 

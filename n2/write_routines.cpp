@@ -32,10 +32,16 @@ struct FieldLayout {
 
 // One row per field type code, as the device keeps the fields.
 constexpr FieldLayout kFieldLayouts[] = {
-    {kTypeField0, 0x03, 0, 1},   {kTypeField2, 0x03, 2, 1},  {kTypeField4, 0x03, 4, 1},
-    {kTypeField6, 0x03, 6, 1},   {kTypeField8, 0x03, 8, 2},  {kTypeField10, 0x03, 10, 2},
-    {kTypeField12, 0x07, 12, 2}, {kTypeMinutes, 0x3F, 0, 2}, {kTypeHours, 0x1F, 8, 2},
-    {kTypeWeekday, 0x07, 13, 2},
+    {kTypeField0, 0x03, 0, 1},    // bits 0..1
+    {kTypeField2, 0x03, 2, 1},    // bits 2..3
+    {kTypeField4, 0x03, 4, 1},    // bits 4..5
+    {kTypeField6, 0x03, 6, 1},    // bits 6..7
+    {kTypeField8, 0x03, 8, 2},    // bits 8..9
+    {kTypeField10, 0x03, 10, 2},  // bits 10..11
+    {kTypeField12, 0x07, 12, 2},  // bits 12..14
+    {kTypeMinutes, 0x3F, 0, 2},   // bits 0..5
+    {kTypeHours, 0x1F, 8, 2},     // bits 8..12
+    {kTypeWeekday, 0x07, 13, 2},  // bits 13..15
 };
 
 // Data bytes of a read-back: the byte-wide items are bits of an 8-bit item

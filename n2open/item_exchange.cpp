@@ -86,14 +86,13 @@ bool CopyGas(const char *gas, char (&copy)[kMaxGasLength + 1]) {
 bool AcceptItemBlock(const char *routine, const ChannelContext *context, const ReadWriteBlock *block,
                      char (&gas)[kMaxGasLength + 1]) {
   if (!CopyGas(block->gas, gas) || block->value == nullptr) {
-    ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid GAS or no value buffer. GAS=%s", context->channelNumber,
-           routine, gas);
+    ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid GAS or no value buffer. GAS=%s", context->channelNumber, routine, gas);
     return false;
   }
-  if (block->station < 1 || block->station > 255 || N2OpenRegionNumber(block->region) == 0 ||
-      block->element < 1 || block->element > kN2OpenMaxElement) {
-    ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid station %d region %d element %d. GAS=%s",
-           context->channelNumber, routine, block->station, block->region, block->element, gas);
+  if (block->station < 1 || block->station > 255 || N2OpenRegionNumber(block->region) == 0 || block->element < 1 ||
+      block->element > kN2OpenMaxElement) {
+    ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid station %d region %d element %d. GAS=%s", context->channelNumber,
+           routine, block->station, block->region, block->element, gas);
     return false;
   }
   return true;
@@ -123,14 +122,13 @@ int16_t InitExchange(ChannelContext *context, int32_t station, const char *frame
     if (attempt > 0) PauseMilliseconds(kN2OpenInitPauseMs);
     SendCommand(context, frame, length);
     if (!ReceiveReply(context, reply)) {
-      ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() failed to read response. Station %d",
-             context->channelNumber, station);
+      ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() failed to read response. Station %d", context->channelNumber,
+             station);
       code = 2;
       continue;
     }
     if (N2_TestAckNak(reply, text) == 1) return 0;
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() failed. Station %d %s", context->channelNumber,
-           station, text);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() failed. Station %d %s", context->channelNumber, station, text);
     code = 1;
   }
   return code;
@@ -139,8 +137,8 @@ int16_t InitExchange(ChannelContext *context, int32_t station, const char *frame
 // Builds the item write frame of the block's region into frame; 0 when the
 // region cannot be written.
 uint16_t BuildWriteFrame(const ReadWriteBlock *block, char *frame) {
-  uint8_t message[8] = {static_cast<uint8_t>(block->station), kN2OpenWrite,
-                        N2OpenRegionNumber(block->region), ElementByte(block)};
+  uint8_t message[8] = {static_cast<uint8_t>(block->station), kN2OpenWrite, N2OpenRegionNumber(block->region),
+                        ElementByte(block)};
   uint16_t count = 4;
   switch (block->region) {
     case kRegionAO:
@@ -194,8 +192,7 @@ int N2_TestAckNak(const char *reply, char *text) {
 int16_t N2OPEN_InitStation(ChannelContext *context, int32_t station) {
   if (context == nullptr) return 2;
   if (station < 1 || station > 255) {
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() invalid station %d", context->channelNumber,
-           station);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() invalid station %d", context->channelNumber, station);
     return 1;
   }
   char identify[kFrameSize];
@@ -241,8 +238,7 @@ int N2OPEN_DoReadItem(DriverRequest *request) {
       continue;
     }
     if (N2_TestAckNak(reply, text) != 1) {
-      ZamLog(kLogLevel, "ZAMKT%02d: MigDoReadItem() failed. Tag address %s: %s", context->channelNumber,
-             gas, text);
+      ZamLog(kLogLevel, "ZAMKT%02d: MigDoReadItem() failed. Tag address %s: %s", context->channelNumber, gas, text);
       status = 1;
       continue;
     }
@@ -252,8 +248,8 @@ int N2OPEN_DoReadItem(DriverRequest *request) {
       continue;
     }
     if (!CheckReplySum(reply)) {
-      ZamLog(kLogLevel, "ZAMKT%02d: MigDoReadItem() failed. Tag address %s. Bad checksum: %s",
-             context->channelNumber, gas, reply);
+      ZamLog(kLogLevel, "ZAMKT%02d: MigDoReadItem() failed. Tag address %s. Bad checksum: %s", context->channelNumber,
+             gas, reply);
       status = 1;
       continue;
     }
@@ -292,16 +288,15 @@ int N2OPEN_StoreData(DriverRequest *request, const char *reply) {
       break;
     default:
       if (block->region < kRegionOverrideFirst || block->region > kRegionOverrideLast) {
-        ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_StoreData. Tag '%s' inalid memory type", context->channelNumber,
-               gas);
+        ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_StoreData. Tag '%s' inalid memory type", context->channelNumber, gas);
         return 1;
       }
       needed = 5;
       break;
   }
   if (strnlen(reply, needed) < needed) {
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_StoreData. Tag '%s' response string too short '%s'",
-           context->channelNumber, gas, reply);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_StoreData. Tag '%s' response string too short '%s'", context->channelNumber,
+           gas, reply);
     return 1;
   }
 
@@ -345,15 +340,15 @@ int N2OPEN_DoWriteItem(DriverRequest *request) {
   ChannelContext *context = request->context;
   char gas[kMaxGasLength + 1];
   if (!CopyGas(block->gas, gas) || block->value == nullptr) {
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() invalid GAS or no value buffer. GAS=%s",
-           context->channelNumber, gas);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() invalid GAS or no value buffer. GAS=%s", context->channelNumber,
+           gas);
     return 1;
   }
   char frame[kFrameSize];
   uint16_t length = BuildWriteFrame(block, frame);
   if (length == 0) {
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() failed. Tag %s Write not supported",
-           context->channelNumber, gas);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() failed. Tag %s Write not supported", context->channelNumber,
+           gas);
     ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() failed GAS=%s", context->channelNumber, gas);
     return 1;
   }
@@ -374,8 +369,7 @@ int N2OPEN_DoWriteItem(DriverRequest *request) {
       status = 0;
       break;
     }
-    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() failed. Tag address %s: %s", context->channelNumber,
-           gas, text);
+    ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoWriteItem() failed. Tag address %s: %s", context->channelNumber, gas, text);
     status = 1;
   }
   if (status != 0) {

@@ -100,8 +100,9 @@ inline std::vector<std::string> Repeat(const std::string &text, int times) {
   return std::vector<std::string>(static_cast<size_t>(times), text);
 }
 
-inline std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
-  std::vector<std::string> all;
+template <typename T>
+std::vector<T> Concat(std::vector<std::vector<T>> parts) {
+  std::vector<T> all;
   for (auto &part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
