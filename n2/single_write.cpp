@@ -13,6 +13,7 @@
 #include "n2/tag_parse.h"
 #include "n2/write.h"
 #include "n2open/item_exchange.h"
+#include "n2open/tag_parse.h"
 #include "serial/exchange.h"
 #include "serial/port.h"
 
@@ -39,6 +40,15 @@ int32_t WriteN2OpenGate(DriverRequest *request, const char *gas) {
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
   const int32_t station = block->station;
   const int channel = context->channelNumber;
+
+  // A gate no frame can address is refused before anything goes out, the
+  // station's initialisation included: an element above 256 would wrap in
+  // the element byte and name another object.
+  if (N2OpenRegionNumber(block->region) == 0 || block->element < 1 || block->element > kN2OpenMaxElement) {
+    ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() invalid N2OPEN region %d element %d. GAS=%s", channel,
+           block->region, block->element, gas);
+    return 1;
+  }
 
   if (context->n2openInitialised[station] == 0) {
     ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Initializing 'N2OPEN' station %d", channel, station);

@@ -26,7 +26,8 @@
 //       One step per exchange of that station (or of the bus): "ok" or fault
 //       kinds joined by "+" (noise+delay). Without "repeat" the script runs
 //       once and then only the probabilities apply.
-//   pacing <baud>|off      line speed: each byte takes its wire time (10 bits)
+//   pacing <baud>|on|off   line speed (on: 9600): each byte takes its wire
+//                          time (10 bits) in both directions
 //   dynamics on|off        analog inputs drift and counters count (default on)
 #ifndef ZAMKT_SIM_PLANT_H
 #define ZAMKT_SIM_PLANT_H
@@ -55,6 +56,9 @@ bool FaultKindFromName(std::string_view name, FaultKind *kind);
 
 // A set of fault kinds, bit (1 << kind).
 using FaultSet = uint16_t;
+
+// The line speed of "pacing on" and of n2sim --pacing.
+constexpr int kDefaultBaud = 9600;
 constexpr FaultSet FaultBit(FaultKind kind) { return static_cast<FaultSet>(1u << static_cast<int>(kind)); }
 
 struct FaultParams {

@@ -106,4 +106,19 @@ std::string NakReply(int code) {
   return text;
 }
 
+std::string System91Request(const Bytes &message) {
+  Bytes withCheck = message;
+  uint8_t check[2];
+  FletcherBytes(message.data(), message.size(), check);
+  withCheck.push_back(check[0]);
+  withCheck.push_back(check[1]);
+  const std::string body = ToHex(withCheck);
+  return ">" + body + HexByte(CharSum(body));
+}
+
+std::string N2OpenRequest(const Bytes &message) {
+  const std::string body = ToHex(message);
+  return ">" + body + HexByte(CharSum(body));
+}
+
 }  // namespace n2sim

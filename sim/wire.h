@@ -57,6 +57,13 @@ std::string N2OpenDataReply(const std::string &dataHex);
 // "N" + the code in two decimal digits.
 std::string NakReply(int code);
 
+// Request frames as a bus master sends them, for tests and tools that talk to
+// a simulated station directly; no CR.
+// ">" + hex of message and its Fletcher check bytes + frame sum.
+std::string System91Request(const Bytes &message);
+// ">" + hex of message + frame sum (N2 Open: no check bytes).
+std::string N2OpenRequest(const Bytes &message);
+
 }  // namespace n2sim
 
 #endif  // ZAMKT_SIM_WIRE_H

@@ -328,6 +328,30 @@ TEST_F(N2OpenWriteTest, InputRegionsAreRefusedWithoutAnyFrame) {
   }
 }
 
+// A gate whose element the element byte cannot carry, or whose region code
+// is not an N2 Open region, is refused before the station's initialisation:
+// nothing at all goes out.
+TEST_F(N2OpenWriteTest, UnaddressableGatesAreRefusedBeforeTheInitialisation) {
+  struct Case {
+    int32_t region;
+    int32_t element;
+  };
+  for (const Case &c : {Case{1003, 0}, Case{1003, 257}, Case{1006, 999}, Case{1000, 1}, Case{1013, 1}}) {
+    SCOPED_TRACE(c.element);
+    HostValue value = HostValue::Word(1);
+    ReadWriteBlock block = ParsedBlock("005AD003", kGateInt16, value.bytes);
+    block.gas = "005AD003";
+    block.region = c.region;
+    block.element = c.element;
+    Outcome out = WriteBlock(block, {});
+    EXPECT_EQ(out.status, 1);
+    EXPECT_TRUE(out.requests.empty()) << ::testing::PrintToString(out.requests);
+    EXPECT_EQ(out.messages, std::vector<std::string>{"ZAMKT01: SingleWrite() invalid N2OPEN region " +
+                                                     std::to_string(c.region) + " element " +
+                                                     std::to_string(c.element) + ". GAS=005AD003"});
+  }
+}
+
 // A failed item write ends the request with a nonzero status; a refused one
 // re-initialises the station, and a failed re-initialisation's status wins.
 // No System 91 step follows: nothing but N2 Open frames goes out.

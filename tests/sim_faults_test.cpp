@@ -1,0 +1,173 @@
+// Fault injection by script and by probability, per station and bus-wide, and
+// the line pacer's absolute deadlines.
+#include <gtest/gtest.h>
+
+#include "sim/faults.h"
+#include "sim/pacing.h"
+#include "sim/simulator.h"
+#include "sim/wire.h"
+
+using n2sim::Delivery;
+using n2sim::FaultBit;
+using n2sim::FaultKind;
+
+namespace {
+
+const std::string kRead = n2sim::System91Request({0x01, 0x80, 0x22});  // GC ACO1
+const std::string kOtherRead = n2sim::System91Request({0x02, 0x80, 0x22});
+const std::string kGoodReply = n2sim::System91DataReply("0016");
+
+class SimFaults : public ::testing::Test {
+ protected:
+  void Load(const std::string &extra) {
+    std::string error;
+    ASSERT_TRUE(sim_.LoadPlant("station 1 DX9100 dynamics=off\nvalue 1 GC ACO1 1.5\n"
+                               "station 2 DX9100 dynamics=off\nvalue 2 GC ACO1 1.5\n" + extra,
+                               &error))
+        << error;
+  }
+  Delivery Send(const std::string &line = kRead) { return sim_.Exchange(line).delivery; }
+
+  n2sim::Simulator sim_;
+};
+
+TEST_F(SimFaults, AScriptPlaysOneStepPerExchangeAndThenStops) {
+  Load("fault 1 nak 0 code=3\nscript 1 silence nak badsum ok cut\n");
+  EXPECT_TRUE(Send().silent);
+  EXPECT_EQ(Send().line, "N03");
+  const Delivery bad = Send();
+  EXPECT_EQ(bad.line.substr(0, bad.line.size() - 2), kGoodReply.substr(0, kGoodReply.size() - 2));
+  EXPECT_NE(bad.line, kGoodReply);
+  EXPECT_EQ(Send().Wire(), kGoodReply + "\r");
+  EXPECT_EQ(Send().Wire(), kGoodReply.substr(0, kGoodReply.size() / 2));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Send().Wire(), kGoodReply + "\r");
+  EXPECT_EQ(sim_.Count("fault-silence"), 1u);
+  EXPECT_EQ(sim_.Count("fault-cut"), 1u);
+}
+
+TEST_F(SimFaults, ARepeatingScriptStartsOver) {
+  Load("script 1 repeat ok silence\n");
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_FALSE(Send().silent) << round;
+    EXPECT_TRUE(Send().silent) << round;
+  }
+}
+
+TEST_F(SimFaults, AStationScriptCountsOnlyThatStationsExchanges) {
+  Load("script 1 silence silence\n");
+  EXPECT_FALSE(Send(kOtherRead).silent);
+  EXPECT_TRUE(Send().silent);
+  EXPECT_FALSE(Send(kOtherRead).silent);
+  EXPECT_TRUE(Send().silent);
+  EXPECT_FALSE(Send().silent);
+}
+
+TEST_F(SimFaults, BusFaultsHitEveryStation) {
+  Load("fault bus nak 1\n");
+  EXPECT_EQ(Send().line, "N12");
+  EXPECT_EQ(Send(kOtherRead).line, "N12");
+}
+
+TEST_F(SimFaults, ProbabilitiesZeroAndOneAreNeverAndAlways) {
+  Load("fault 1 silence 1\nfault 2 silence 0\n");
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_TRUE(Send().silent);
+    EXPECT_FALSE(Send(kOtherRead).silent);
+  }
+}
+
+TEST_F(SimFaults, AProbabilityHitsAboutThatShareOfExchanges) {
+  Load("fault 1 silence 0.3\n");
+  int silent = 0;
+  for (int i = 0; i < 1000; ++i) silent += Send().silent;
+  EXPECT_GT(silent, 200);
+  EXPECT_LT(silent, 400);
+}
+
+TEST_F(SimFaults, TheSameSeedDrawsTheSameFaults) {
+  auto run = [](uint32_t seed) {
+    n2sim::Simulator sim;
+    sim.SetSeed(seed);
+    std::string error;
+    EXPECT_TRUE(sim.LoadPlant("station 1 DX9100\nfault 1 silence 0.5", &error));
+    std::string pattern;
+    for (int i = 0; i < 40; ++i) pattern += sim.Exchange(kRead).delivery.silent ? 'S' : '.';
+    return pattern;
+  };
+  EXPECT_EQ(run(7), run(7));
+  EXPECT_NE(run(7), run(8));
+}
+
+TEST_F(SimFaults, NoiseComesBeforeTheReplyAndHoldsNoLineEnd) {
+  Load("fault 1 noise 1 bytes=40\n");
+  const Delivery d = Send();
+  ASSERT_EQ(d.noise.size(), 40u);
+  EXPECT_EQ(d.noise.find('\r'), std::string::npos);
+  EXPECT_EQ(d.noise.find('\n'), std::string::npos);
+  EXPECT_EQ(d.Wire(), d.noise + kGoodReply + "\r");
+}
+
+TEST_F(SimFaults, ACutReplyNeverEndsInItsCr) {
+  Load("fault 1 cut 1 keep=100\n");
+  EXPECT_EQ(Send().Wire(), kGoodReply);  // keep more than there is: all but the CR
+  Load("fault 1 cut 1 keep=0\n");
+  EXPECT_EQ(Send().Wire(), "");
+  EXPECT_FALSE(Send().silent);
+}
+
+TEST_F(SimFaults, BadSumLeavesRepliesWithoutSumAlone) {
+  Load("fault 1 badsum 1\n");
+  EXPECT_EQ(Send(n2sim::System91Request({0x01, 0xC0, 0x22, 0x00, 0x14})).line, "A");
+  EXPECT_EQ(Send(n2sim::System91Request({0x01, 0x80, 0x03})).line, "N10");
+}
+
+TEST_F(SimFaults, TimingFaultsTakeTheParametersOfTheScopeThatDrewThem) {
+  Load("fault 1 delay 1 ms=40\nfault bus delay 0 ms=900\nfault bus dribble 1 ms=7\n");
+  const Delivery d = Send();
+  EXPECT_EQ(d.delayMs, 40);
+  EXPECT_EQ(d.dribbleMs, 7);
+  EXPECT_EQ(d.Wire(), kGoodReply + "\r");
+  EXPECT_EQ(Send(kOtherRead).delayMs, 0);
+  EXPECT_EQ(n2sim::FaultSetName(d.faults), "dribble+delay");
+}
+
+TEST_F(SimFaults, NakWithSilenceIsSilence) {
+  Load("script 1 nak+silence\n");
+  const Delivery d = Send();
+  EXPECT_TRUE(d.silent);
+  EXPECT_EQ(d.Wire(), "");
+  EXPECT_EQ(d.faults, FaultBit(FaultKind::kSilence));
+}
+
+TEST_F(SimFaults, CountsAndTheirFormat) {
+  Load("script 1 nak\n");
+  Send();
+  Send();
+  Send(kOtherRead);
+  Send(n2sim::System91Request({0x09, 0x80, 0x22}));
+  EXPECT_EQ(sim_.FormatCounts(),
+            "requests=4 answered=3 silent=1 fault-nak=1 mem-read=3 station-1=2 station-2=1 station-9=1 "
+            "unaddressed=1");
+}
+
+TEST(SimPacer, BytesFollowEachOtherAtTheirWireTime) {
+  n2sim::LinePacer pacer(9600);
+  const auto byteTime = pacer.byteTime();
+  EXPECT_EQ(std::chrono::duration_cast<std::chrono::microseconds>(byteTime).count(), 1041);
+  const auto start = n2sim::LinePacer::Clock::now();
+  // A burst handed over at once: every deadline is kept from the start, not
+  // from when the previous byte went out, so late wake-ups do not add up.
+  for (int i = 1; i <= 10; ++i) EXPECT_EQ(pacer.Next(start), start + byteTime * i);
+  // A byte that comes after the line went idle starts when it comes.
+  const auto later = start + std::chrono::seconds(1);
+  EXPECT_EQ(pacer.Next(later), later + byteTime);
+}
+
+TEST(SimPacer, WithoutABaudRateEveryDeadlineIsNow) {
+  n2sim::LinePacer pacer(0);
+  const auto t = n2sim::LinePacer::Clock::now();
+  EXPECT_EQ(pacer.Next(t), t);
+  EXPECT_EQ(pacer.Next(t), t);
+}
+
+}  // namespace
