@@ -52,7 +52,7 @@ uint64_t NowMs() {
 // The device path of a port name; false when the name does not fit its
 // 12-character field or is empty.
 bool DevicePath(const char *name, char *path, size_t size) {
-  if (name == nullptr || memchr(name, '\0', kPortNameSize) == nullptr || name[0] == '\0') return false;
+  if (name == nullptr || strnlen(name, kPortNameSize) == kPortNameSize || name[0] == '\0') return false;
   if (name[0] == '/') {
     snprintf(path, size, "%s", name);
     return true;

@@ -48,19 +48,23 @@ int FailureCode(PortStep step) {
 // as the host gave it.
 bool NeedsDevicePrefix(const char *name) {
   if (_strnicmp(name, "COM", 3) != 0 || name[3] == '\0') return false;
-  unsigned long number = 0;
+  bool tenOrMore = false;
+  unsigned number = 0;
   for (const char *digit = name + 3; *digit != '\0'; ++digit) {
     if (*digit < '0' || *digit > '9') return false;
-    number = number * 10 + static_cast<unsigned long>(*digit - '0');
-    if (number >= 10) return true;  // enough digits read: no overflow on long runs of them
+    number = number * 10 + static_cast<unsigned>(*digit - '0');
+    if (number >= 10) {
+      tenOrMore = true;
+      number = 10;  // the value no longer matters, and stays small
+    }
   }
-  return false;
+  return tenOrMore;
 }
 
 // The name CreateFileA opens; false when the name is empty or does not fit
 // its 12-character field.
 bool DevicePath(const char *name, char *path) {
-  if (name == nullptr || memchr(name, '\0', kPortNameSize) == nullptr || name[0] == '\0') return false;
+  if (name == nullptr || name[0] == '\0' || strnlen(name, kPortNameSize) == kPortNameSize) return false;
   path[0] = '\0';
   if (NeedsDevicePrefix(name)) strcpy(path, "\\\\.\\");
   strcat(path, name);

@@ -85,7 +85,7 @@ struct RunOptions {
   std::string folder;                        // working folder; empty: the test's
   std::map<std::string, std::string> env;    // set in the child ("" unsets)
   int timeoutMs = 20000;                     // then the child is killed
-  int interruptAfterMs = -1;                 // send SIGINT after this long
+  std::string interruptOnOutput;             // send SIGINT once standard output holds this
 };
 
 // Runs a program and collects its output. QORPRO_LOG is unset in the child
@@ -127,8 +127,7 @@ inline RunResult RunProgram(const std::string &program, const std::vector<std::s
   bool interrupted = false;
   const auto deadline = started + std::chrono::milliseconds(options.timeoutMs);
   while (open > 0 && Clock::now() < deadline) {
-    if (!interrupted && options.interruptAfterMs >= 0 &&
-        Clock::now() >= started + std::chrono::milliseconds(options.interruptAfterMs)) {
+    if (!interrupted && !options.interruptOnOutput.empty() && Contains(result.out, options.interruptOnOutput)) {
       kill(pid, SIGINT);
       interrupted = true;
     }

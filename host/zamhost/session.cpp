@@ -1,0 +1,34 @@
+#include "host/zamhost/session.h"
+
+#include "host/zamhost/exit_codes.h"
+
+namespace zamhost {
+
+bool Session::Start() {
+  std::string error;
+  std::string path = options_.driverPath.empty() ? DefaultDriverPath() : options_.driverPath;
+  if (!driver_.Load(path, &error)) {
+    Fail(kExitDriver, error);
+    return false;
+  }
+  return true;
+}
+
+MessageSink Session::DefaultSink() const {
+  if (options_.quiet || log_.UserFile()) return [](const DriverMessage &) {};
+  if (options_.sink) return options_.sink;
+  return &DriverLog::PrintToStderr;
+}
+
+int Fail(int code, const std::string &message) {
+  Warn(message);
+  return code;
+}
+
+void Warn(const std::string &message) {
+  fflush(stdout);
+  fprintf(stderr, "zamhost: %s\n", message.c_str());
+  fflush(stderr);
+}
+
+}  // namespace zamhost
