@@ -47,6 +47,8 @@ constexpr uint32_t kDiscardBlock = 512;
 // Opens and configures the port. Names: "NUL" (exactly) is the null device,
 // opened without line configuration; on POSIX a name starting with "/" is a
 // path, "COMn" (n >= 1) is /dev/ttyS(n-1), anything else lies under /dev/.
+// On Windows "COM10" and above get the "\\.\" device prefix that the
+// system needs for them; other names are opened as given.
 // The open is exclusive: a port held elsewhere fails with kPortOpenFailed.
 // Returns kPortOk, kPortOpenFailed, kPortGetStateFailed or kPortSetStateFailed;
 // every failure after the device was opened closes it again.

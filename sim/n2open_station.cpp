@@ -18,23 +18,6 @@ namespace {
 constexpr const char *kRegionNames[kN2OpenRegions + 1] = {"", "AI", "BI", "AO", "BO", "AF", "AD", "BD"};
 constexpr double kPi = 3.14159265358979323846;
 
-StationReply Refuse(int code, const std::string &why) {
-  StationReply reply;
-  reply.line = NakReply(code);
-  reply.refused = true;
-  reply.kind = "refused";
-  reply.description = why;
-  return reply;
-}
-
-StationReply Acknowledge(const char *kind, const std::string &description) {
-  StationReply reply;
-  reply.line = "A";
-  reply.kind = kind;
-  reply.description = description;
-  return reply;
-}
-
 bool IsFloatRegion(int region) { return region == kAI || region == kAO || region == kAF; }
 bool IsBinaryRegion(int region) { return region == kBI || region == kBO; }
 

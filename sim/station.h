@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "sim/plant.h"
+#include "sim/wire.h"
 
 namespace n2sim {
 
@@ -18,6 +19,26 @@ struct StationReply {
   std::string kind;         // the command, for the counts: "mem-read", "n2open-write", ...
   std::string description;  // the exchange decoded, for the trace
 };
+
+// A negative acknowledgement with the code, of a request the station cannot
+// take; why goes to the trace.
+inline StationReply Refuse(int code, const std::string &why) {
+  StationReply reply;
+  reply.line = NakReply(code);
+  reply.refused = true;
+  reply.kind = "refused";
+  reply.description = why;
+  return reply;
+}
+
+// A bare acknowledgement, of a command done that returns no data.
+inline StationReply Acknowledge(const char *kind, const std::string &description) {
+  StationReply reply;
+  reply.line = "A";
+  reply.kind = kind;
+  reply.description = description;
+  return reply;
+}
 
 class Station {
  public:

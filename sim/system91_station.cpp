@@ -13,23 +13,6 @@ namespace {
 // Smallest frame: station, command and the two check bytes as hex, and the sum.
 constexpr size_t kMinFrameText = 2 * 4 + 2;
 
-StationReply Refuse(int code, const std::string &why) {
-  StationReply reply;
-  reply.line = NakReply(code);
-  reply.refused = true;
-  reply.kind = "refused";
-  reply.description = why;
-  return reply;
-}
-
-StationReply Acknowledge(const char *kind, const std::string &description) {
-  StationReply reply;
-  reply.line = "A";
-  reply.kind = kind;
-  reply.description = description;
-  return reply;
-}
-
 StationReply Data(const char *kind, const std::string &dataText, const std::string &description) {
   StationReply reply;
   reply.line = System91DataReply(dataText);

@@ -1,51 +1,17 @@
 // Command 6 end to end: runs of consecutive DX9100 items read in one exchange
 // with a scripted station on a pseudo-terminal.
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "driver/requests.h"
-#include "tests/support/driver_channel.h"
-#include "tests/support/pty.h"
-#include "tests/support/scripted_device.h"
+#include "tests/support/exchange_fixture.h"
+#include "tests/support/expected_frames.h"
 
 namespace {
 
 using Messages = std::vector<std::string>;
-
-std::string Hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  char pair[3];
-  for (uint8_t byte : bytes) {
-    snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
-// A System 91 request frame assembled after the documented layout,
-// independently of the driver: ">" + message bytes and the two Fletcher check
-// bytes in hex + the 8-bit sum of those hex characters.
-std::string Frame(std::vector<uint8_t> message) {
-  unsigned s1 = 0, s2 = 0;
-  for (uint8_t byte : message) {
-    s1 += byte;
-    if (s1 > 255) s1 = (s1 + 1) % 256;
-    s2 += s1;
-    if (s2 > 255) s2 = (s2 + 1) % 256;
-  }
-  unsigned t = s1 + s2;
-  if (t > 255) t = (t + 1) % 256;
-  message.push_back(static_cast<uint8_t>(255 - t));
-  message.push_back(static_cast<uint8_t>(s2));
-  std::string body = Hex(message);
-  unsigned sum = 0;
-  for (unsigned char c : body) sum += c;
-  return ">" + body + Hex({static_cast<uint8_t>(sum)});
-}
 
 std::string Repeat(const std::string &text, int times) {
   std::string result;
@@ -53,73 +19,18 @@ std::string Repeat(const std::string &text, int times) {
   return result;
 }
 
-struct ValueBuffer {
-  unsigned char bytes[256];
-  ValueBuffer() { memset(bytes, 0xAA, sizeof bytes); }
-  template <typename T>
-  T At(size_t offset) const {
-    T value;
-    memcpy(&value, bytes + offset, sizeof value);
-    return value;
-  }
-  bool Untouched(size_t from, size_t to) const {
-    for (size_t i = from; i < to; ++i) {
-      if (bytes[i] != 0xAA) return false;
-    }
-    return true;
-  }
-};
-
-ReadWriteBlock Block(const char *gas, int32_t station, int32_t element, int32_t dataType, void *value, int32_t items,
-                     int32_t bit = 255) {
-  ReadWriteBlock block;
-  memset(&block, 0, sizeof block);
-  block.gas = gas;
-  block.station = station;
-  block.element = element;
-  block.bit = bit;
-  block.dataType = dataType;
-  block.itemCount = items;
-  block.value = value;
-  return block;
-}
-
-struct Outcome {
-  int32_t status;
-  std::vector<std::string> sent;
-  std::vector<std::string> mismatches;
-};
-
-class BlockReadTest : public testing::Test {
+class BlockReadTest : public ExchangeFixture {
  protected:
-  void SetUp() override {
-    dir_.WriteFile("ZAMKT01.int", "007 = N2OPEN\n");
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
-    log_.Clear();
-  }
-
-  template <typename Call>
-  Outcome Exchange(std::vector<DeviceStep> script, Call call) {
-    ScriptedDevice device(pty_.master());
-    device.Run(std::move(script));
-    int32_t status = call();
-    std::vector<std::string> sent = device.Finish(200);
-    return Outcome{status, sent, device.Mismatches()};
-  }
+  BlockReadTest() : ExchangeFixture("007 = N2OPEN\n") {}
 
   Outcome ReadBlock(ReadWriteBlock block, std::vector<DeviceStep> script) {
     return Exchange(std::move(script), [&] { return channel_.Call(kCmdBlockRead, &block); });
   }
-
-  TempWorkDir dir_;
-  LogCapture log_;
-  PtyPair pty_;
-  DriverChannel channel_;
 };
 
 TEST(ReferenceFrames, MatchTheDocumentedBlockReadExample) {
-  EXPECT_EQ(Frame({0x05, 0xA8, 0x20, 0x0F}), ">05A8200FC55DA7");
-  EXPECT_EQ(Frame({0x01, 0x84, 0x00, 0x04}), ">01840004E09574");
+  EXPECT_EQ(System91Frame({0x05, 0xA8, 0x20, 0x0F}), ">05A8200FC55DA7");
+  EXPECT_EQ(System91Frame({0x01, 0x84, 0x00, 0x04}), ">01840004E09574");
 }
 
 struct BuilderRow {
@@ -145,9 +56,9 @@ TEST_F(BlockReadTest, BlockRequestsCarryAddressFormAndCountLessOne) {
   for (const BuilderRow &row : rows) {
     SCOPED_TRACE(row.what);
     ValueBuffer value;
-    std::string frame = Frame(row.message);
+    std::string frame = System91Frame(row.message);
     std::string gas = (row.station == 255 ? "255" : row.station == 5 ? "005" : "001") + std::string("GCACO1");
-    Outcome outcome = ReadBlock(Block(gas.c_str(), row.station, row.element, kGateReal, value.bytes, row.items),
+    Outcome outcome = ReadBlock(HostBlock(gas.c_str(), row.station, 0, row.element, kGateReal, value.bytes, row.items),
                                 {Answer(frame, DataReply(Repeat("64B0", row.items)))});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.sent, std::vector<std::string>{frame});
@@ -159,7 +70,7 @@ TEST_F(BlockReadTest, BlockRequestsCarryAddressFormAndCountLessOne) {
 
 TEST_F(BlockReadTest, RealsOfTheRunLandOneAfterAnother) {
   ValueBuffer value;
-  Outcome outcome = Exchange({Answer(Frame({0x01, 0xA8, 0x22, 0x03}), DataReply("64B064B803A00004"))},
+  Outcome outcome = Exchange({Answer(System91Frame({0x01, 0xA8, 0x22, 0x03}), DataReply("64B064B803A00004"))},
                              [&] { return channel_.BlockReadItems("001GCACO1", kGateReal, value.bytes, 4); });
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(value.At<float>(0), 100.0f);
@@ -172,7 +83,7 @@ TEST_F(BlockReadTest, RealsOfTheRunLandOneAfterAnother) {
 
 TEST_F(BlockReadTest, ThirtyTwoBitItemsOfTheRunLandOneAfterAnother) {
   ValueBuffer value;
-  Outcome outcome = Exchange({Answer(Frame({0x01, 0xA8, 0x0D, 0x01}), DataReply("10270000FFFFFFFF"))},
+  Outcome outcome = Exchange({Answer(System91Frame({0x01, 0xA8, 0x0D, 0x01}), DataReply("10270000FFFFFFFF"))},
                              [&] { return channel_.BlockReadItems("001GCCNTR1", kGateInt32, value.bytes, 2); });
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(value.At<int32_t>(0), 10000);
@@ -182,7 +93,7 @@ TEST_F(BlockReadTest, ThirtyTwoBitItemsOfTheRunLandOneAfterAnother) {
 
 TEST_F(BlockReadTest, SixteenBitBlockStoresTheFirstItemOnly) {
   ValueBuffer value;
-  Outcome outcome = Exchange({Answer(Frame({0x01, 0xAC, 0x61, 0x05, 0x02}), DataReply("3412AAAABBBB"))},
+  Outcome outcome = Exchange({Answer(System91Frame({0x01, 0xAC, 0x61, 0x05, 0x02}), DataReply("3412AAAABBBB"))},
                              [&] { return channel_.BlockReadItems("001DO03DO@", kGateInt16, value.bytes, 3); });
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(value.At<uint16_t>(2), 0x1234);
@@ -192,8 +103,8 @@ TEST_F(BlockReadTest, SixteenBitBlockStoresTheFirstItemOnly) {
 
 TEST_F(BlockReadTest, DigitalBlockStoresOneWordPerBit) {
   ValueBuffer value;
-  Outcome outcome = ReadBlock(Block("001GCLRS1", 1, 8, kGateDigital, value.bytes, 4, 0),
-                              {Answer(Frame({0x01, 0xA8, 0x08, 0x03}), DataReply("0500"))});
+  Outcome outcome = ReadBlock(HostBlock("001GCLRS1", 1, 0, 8, kGateDigital, value.bytes, 4, 0),
+                              {Answer(System91Frame({0x01, 0xA8, 0x08, 0x03}), DataReply("0500"))});
   ASSERT_EQ(outcome.status, 0);
   EXPECT_EQ(value.At<uint16_t>(0), 1);
   EXPECT_EQ(value.At<uint16_t>(2), 0);
@@ -210,7 +121,7 @@ struct StatusRow {
 };
 
 TEST_F(BlockReadTest, StatusRanksAnyReplyOverSilenceAndSuccessOverBoth) {
-  const std::string frame = Frame({0x01, 0xA8, 0x22, 0x01});  // 001GCACO1, two items
+  const std::string frame = System91Frame({0x01, 0xA8, 0x22, 0x01});  // 001GCACO1, two items
   const std::string good = DataReply("64B064B8");
   const std::string failed1 = "ZAMKT: Block Read failed! GAS=001GCACO1 rc = 1";
   const std::string tooShort = "ZAMKT: BlockRead() response string too short 'A'";
@@ -254,8 +165,8 @@ TEST_F(BlockReadTest, StatusRanksAnyReplyOverSilenceAndSuccessOverBoth) {
 
 TEST_F(BlockReadTest, MessagesPrintTheUpperCasedGas) {
   ValueBuffer value;
-  const std::string frame = Frame({0x01, 0xA8, 0x22, 0x00});
-  Outcome outcome = ReadBlock(Block("001gcaco1", 1, 34, kGateReal, value.bytes, 1),
+  const std::string frame = System91Frame({0x01, 0xA8, 0x22, 0x00});
+  Outcome outcome = ReadBlock(HostBlock("001gcaco1", 1, 0, 34, kGateReal, value.bytes, 1),
                               {Silence(frame), Silence(frame), Silence(frame), Silence(frame), Silence(frame)});
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(log_.Messages(), Messages{"ZAMKT: Block Read failed! GAS=001GCACO1 rc = 2"});
@@ -272,35 +183,35 @@ TEST_F(BlockReadTest, RequestsTheDriverCannotAddressAreRefusedWithoutSending) {
   const std::string longGas = "001GCACO1" + std::string(23, 'X');
   const RefusalRow rows[] = {
       {"no items",
-       Block("001GCACO1", 1, 34, kGateReal, value.bytes, 0),
+       HostBlock("001GCACO1", 1, 0, 34, kGateReal, value.bytes, 0),
        {"ZAMKT: BlockRead() invalid item count 0. GAS=001GCACO1"}},
       {"33 items",
-       Block("001GCACO1", 1, 34, kGateReal, value.bytes, 33),
+       HostBlock("001GCACO1", 1, 0, 34, kGateReal, value.bytes, 33),
        {"ZAMKT: BlockRead() invalid item count 33. GAS=001GCACO1"}},
       {"257 items, whose count byte would wrap",
-       Block("001GCACO1", 1, 34, kGateReal, value.bytes, 257),
+       HostBlock("001GCACO1", 1, 0, 34, kGateReal, value.bytes, 257),
        {"ZAMKT: BlockRead() invalid item count 257. GAS=001GCACO1"}},
       {"negative count",
-       Block("001GCACO1", 1, 34, kGateReal, value.bytes, -1),
+       HostBlock("001GCACO1", 1, 0, 34, kGateReal, value.bytes, -1),
        {"ZAMKT: BlockRead() invalid item count -1. GAS=001GCACO1"}},
       {"station 0",
-       Block("001GCACO1", 0, 34, kGateReal, value.bytes, 2),
+       HostBlock("001GCACO1", 0, 0, 34, kGateReal, value.bytes, 2),
        {"ZAMKT: BlockRead() invalid station 0. GAS=001GCACO1"}},
       {"station 256",
-       Block("001GCACO1", 256, 34, kGateReal, value.bytes, 2),
+       HostBlock("001GCACO1", 256, 0, 34, kGateReal, value.bytes, 2),
        {"ZAMKT: BlockRead() invalid station 256. GAS=001GCACO1"}},
-      {"no GAS", Block(nullptr, 1, 34, kGateReal, value.bytes, 2), {"ZAMKT: BlockRead() no GAS given"}},
+      {"no GAS", HostBlock(nullptr, 1, 0, 34, kGateReal, value.bytes, 2), {"ZAMKT: BlockRead() no GAS given"}},
       {"no value buffer",
-       Block("001GCACO1", 1, 34, kGateReal, nullptr, 2),
+       HostBlock("001GCACO1", 1, 0, 34, kGateReal, nullptr, 2),
        {"ZAMKT: BlockRead() no value buffer. GAS=001GCACO1"}},
       {"GAS of 32 characters",
-       Block(longGas.c_str(), 1, 34, kGateReal, value.bytes, 2),
+       HostBlock(longGas.c_str(), 1, 0, 34, kGateReal, value.bytes, 2),
        {"ZAMKT: BlockRead() GAS longer than 31 characters. GAS=" + longGas.substr(0, 31)}},
       {"module not in the tables",
-       Block("001AI09HR", 1, 34, kGateReal, value.bytes, 2),
+       HostBlock("001AI09HR", 1, 0, 34, kGateReal, value.bytes, 2),
        {"ZAMKT:Illegal Module Name. GAS = 001AI09HR", "ZAMKT: Block Read failed! GAS=001AI09HR rc = 1"}},
       {"N2 Open station",
-       Block("007AO012", 7, 12, kGateReal, value.bytes, 2),
+       HostBlock("007AO012", 7, 0, 12, kGateReal, value.bytes, 2),
        {"ZAMKT:Illegal Module Name. GAS = 007AO012", "ZAMKT: Block Read failed! GAS=007AO012 rc = 1"}},
   };
   for (const RefusalRow &row : rows) {

@@ -2,8 +2,6 @@
 // their error texts and value decoding, and item writes, driven through
 // ZamMain (commands 5 and 7) against a scripted N2 Open station 5.
 #include <gtest/gtest.h>
-
-#include "n2open/item_exchange.h"
 #include <stdio.h>
 #include <string.h>
 
@@ -11,67 +9,19 @@
 #include <vector>
 
 #include "driver/requests.h"
-#include "tests/support/driver_channel.h"
-#include "tests/support/pty.h"
-#include "tests/support/scripted_device.h"
+#include "n2open/item_exchange.h"
+#include "tests/support/exchange_fixture.h"
+#include "tests/support/expected_frames.h"
 
 namespace {
 
 using Messages = std::vector<std::string>;
-
-std::string Hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  char pair[3];
-  for (uint8_t byte : bytes) {
-    snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
-// An N2 Open frame after the documented layout: ">" + body + the 8-bit sum of
-// the body's characters, no Fletcher check bytes.
-std::string N2OpenFrame(const std::string &body) {
-  unsigned sum = 0;
-  for (unsigned char c : body) sum += c;
-  return ">" + body + Hex({static_cast<uint8_t>(sum)});
-}
-std::string MessageFrame(const std::vector<uint8_t> &message) { return N2OpenFrame(Hex(message)); }
 
 // The examples of the station-5 frames.
 const std::string kIdentify = ">0504C9";
 const std::string kStatus = ">05FAB";
 const std::string kItemRead = ">05130B029D";  // 005AO012
 const std::string kTenPointZero = "A0041200000E7";
-
-struct ValueBuffer {
-  unsigned char bytes[16];
-  ValueBuffer() { memset(bytes, 0xAA, sizeof bytes); }
-  float Real() const {
-    float value;
-    memcpy(&value, bytes, sizeof value);
-    return value;
-  }
-  uint16_t Word() const {
-    uint16_t value;
-    memcpy(&value, bytes + 2, sizeof value);
-    return value;
-  }
-  void SetReal(float value) { memcpy(bytes, &value, sizeof value); }
-  void SetWord(uint16_t value) { memcpy(bytes + 2, &value, sizeof value); }
-  bool Untouched(size_t from, size_t to) const {
-    for (size_t i = from; i < to; ++i) {
-      if (bytes[i] != 0xAA) return false;
-    }
-    return true;
-  }
-};
-
-struct Outcome {
-  int32_t status;
-  std::vector<std::string> sent;
-  std::vector<std::string> mismatches;
-};
 
 std::vector<DeviceStep> Times(int count, const DeviceStep &step) { return std::vector<DeviceStep>(count, step); }
 
@@ -80,24 +30,11 @@ std::vector<DeviceStep> Then(std::vector<DeviceStep> first, const std::vector<De
   return first;
 }
 
-class N2OpenExchangeTest : public testing::Test {
+class N2OpenExchangeTest : public ExchangeFixture {
  protected:
-  void SetUp() override {
-    dir_.WriteFile("ZAMKT01.int", "005 = N2OPEN\n");
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
-    log_.Clear();
-  }
+  N2OpenExchangeTest() : ExchangeFixture("005 = N2OPEN\n") {}
 
   void MarkInitialised() { channel_.context()->n2openInitialised[5] = 1; }
-
-  template <typename Call>
-  Outcome Exchange(std::vector<DeviceStep> script, Call call) {
-    ScriptedDevice device(pty_.master());
-    device.Run(std::move(script));
-    int32_t status = call();
-    std::vector<std::string> sent = device.Finish(200);
-    return Outcome{status, sent, device.Mismatches()};
-  }
 
   Outcome Read(const std::string &gas, int32_t dataType, ValueBuffer *value, std::vector<DeviceStep> script) {
     return Exchange(std::move(script), [&] { return channel_.Read(gas, dataType, value->bytes); });
@@ -106,19 +43,14 @@ class N2OpenExchangeTest : public testing::Test {
   Outcome Write(const std::string &gas, int32_t dataType, ValueBuffer *value, std::vector<DeviceStep> script) {
     return Exchange(std::move(script), [&] { return channel_.Write(gas, dataType, value->bytes); });
   }
-
-  TempWorkDir dir_;
-  LogCapture log_;
-  PtyPair pty_;
-  DriverChannel channel_;
 };
 
 TEST(N2OpenFrames, ReferenceFramesMatchTheDocumentedExamples) {
-  EXPECT_EQ(MessageFrame({0x05, 0x04}), kIdentify);
-  EXPECT_EQ(N2OpenFrame("05F"), kStatus);
-  EXPECT_EQ(MessageFrame({0x05, 0x13, 0x0B, 0x02}), kItemRead);
-  EXPECT_EQ(MessageFrame({0x05, 0x72, 0x06, 0x02, 0x12, 0x34}), ">05720602123460");
-  EXPECT_EQ(MessageFrame({0x05, 0x73, 0x03, 0x0B}), ">0573030BA4");
+  EXPECT_EQ(N2OpenFrame({0x05, 0x04}), kIdentify);
+  EXPECT_EQ(N2OpenTextFrame("05F"), kStatus);
+  EXPECT_EQ(N2OpenFrame({0x05, 0x13, 0x0B, 0x02}), kItemRead);
+  EXPECT_EQ(N2OpenFrame({0x05, 0x72, 0x06, 0x02, 0x12, 0x34}), ">05720602123460");
+  EXPECT_EQ(N2OpenFrame({0x05, 0x73, 0x03, 0x0B}), ">0573030BA4");
 }
 
 // ---- initialisation ---------------------------------------------------------------
@@ -298,7 +230,7 @@ TEST_F(N2OpenExchangeTest, ItemReadsAddressTheRegionAndDecodeItsValue) {
   for (const RegionRow &row : rows) {
     SCOPED_TRACE(std::string(row.gas) + " " + row.reply);
     ValueBuffer value;
-    std::string frame = MessageFrame(row.message);
+    std::string frame = N2OpenFrame(row.message);
     Outcome outcome = Read(row.gas, row.dataType, &value, {Answer(frame, row.reply)});
     ASSERT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.sent, std::vector<std::string>{frame});
@@ -334,7 +266,7 @@ TEST_F(N2OpenExchangeTest, ReplyLinesTooShortForTheRegionAreRefusedAndStoreNothi
     SCOPED_TRACE(row.gas);
     log_.Clear();
     ValueBuffer value;
-    std::string frame = MessageFrame(row.message);
+    std::string frame = N2OpenFrame(row.message);
     Outcome outcome =
         Read(row.gas, row.dataType, &value, {Answer(frame, row.reply), Answer(kIdentify, "A"), Answer(kStatus, "A")});
     EXPECT_EQ(outcome.status, 1);
@@ -374,7 +306,7 @@ TEST_F(N2OpenExchangeTest, ItemWritesSendTheRegionsDataMostSignificantByteFirst)
     ValueBuffer value;
     value.SetReal(row.real);
     if (row.dataType != kGateReal) value.SetWord(row.word);
-    std::string frame = MessageFrame(row.message);
+    std::string frame = N2OpenFrame(row.message);
     Outcome outcome = Write(row.gas, row.dataType, &value, {Answer(frame, "A")});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.sent, std::vector<std::string>{frame});
@@ -438,16 +370,7 @@ TEST_F(N2OpenExchangeTest, ItemWritesBeyondTheFramesFieldsAreRefusedWithoutAWrit
     log_.Clear();
     ValueBuffer value;
     value.SetReal(1.0f);
-    ReadWriteBlock block;
-    memset(&block, 0, sizeof block);
-    block.gas = row.gas;
-    block.station = 5;
-    block.region = row.region;
-    block.element = row.element;
-    block.bit = 255;
-    block.dataType = kGateReal;
-    block.itemCount = 1;
-    block.value = value.bytes;
+    ReadWriteBlock block = HostBlock(row.gas, 5, row.region, row.element, kGateReal, value.bytes);
     // The write handler refuses such a gate before anything goes out.
     Outcome outcome =
         Exchange({Answer("", "A"), Answer("", "A")}, [&] { return channel_.Call(kCmdSingleWrite, &block); });

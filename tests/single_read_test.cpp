@@ -3,147 +3,37 @@
 // checks every request frame, the value the host gets and the log.
 #include <gtest/gtest.h>
 #include <math.h>
-#include <stdio.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
 
 #include "driver/requests.h"
-#include "tests/support/driver_channel.h"
-#include "tests/support/pty.h"
-#include "tests/support/scripted_device.h"
+#include "tests/support/exchange_fixture.h"
+#include "tests/support/expected_frames.h"
 
 namespace {
 
 using Messages = std::vector<std::string>;
 
-std::string Hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  char pair[3];
-  for (uint8_t byte : bytes) {
-    snprintf(pair, sizeof pair, "%02X", byte);
-    text += pair;
-  }
-  return text;
-}
-
-// A System 91 request frame assembled after the documented layout,
-// independently of the driver: ">" + message bytes and the two Fletcher check
-// bytes in hex + the 8-bit sum of those hex characters.
-std::string Frame(std::vector<uint8_t> message) {
-  unsigned s1 = 0, s2 = 0;
-  for (uint8_t byte : message) {
-    s1 += byte;
-    if (s1 > 255) s1 = (s1 + 1) % 256;
-    s2 += s1;
-    if (s2 > 255) s2 = (s2 + 1) % 256;
-  }
-  unsigned t = s1 + s2;
-  if (t > 255) t = (t + 1) % 256;
-  message.push_back(static_cast<uint8_t>(255 - t));
-  message.push_back(static_cast<uint8_t>(s2));
-  std::string body = Hex(message);
-  unsigned sum = 0;
-  for (unsigned char c : body) sum += c;
-  return ">" + body + Hex({static_cast<uint8_t>(sum)});
-}
-
-// The N2 Open frame: ">" + body + the 8-bit sum of the body's characters.
-std::string N2OpenFrame(const std::string &body) {
-  unsigned sum = 0;
-  for (unsigned char c : body) sum += c;
-  return ">" + body + Hex({static_cast<uint8_t>(sum)});
-}
-
-// The host's value buffer, filled with a pattern so that bytes the read must
-// not touch can be checked.
-struct ValueBuffer {
-  unsigned char bytes[128];
-  ValueBuffer() { memset(bytes, 0xAA, sizeof bytes); }
-  float Real() const {
-    float value;
-    memcpy(&value, bytes, sizeof value);
-    return value;
-  }
-  uint16_t Word() const {
-    uint16_t value;
-    memcpy(&value, bytes + 2, sizeof value);
-    return value;
-  }
-  int32_t Long() const {
-    int32_t value;
-    memcpy(&value, bytes, sizeof value);
-    return value;
-  }
-  bool Untouched(size_t from, size_t to) const {
-    for (size_t i = from; i < to; ++i) {
-      if (bytes[i] != 0xAA) return false;
-    }
-    return true;
-  }
-};
-
-ReadWriteBlock Block(const char *gas, int32_t station, int32_t region, int32_t element, int32_t dataType, void *value,
-                     int32_t items = 1, int32_t bit = 255) {
-  ReadWriteBlock block;
-  memset(&block, 0, sizeof block);
-  block.gas = gas;
-  block.station = station;
-  block.region = region;
-  block.element = element;
-  block.bit = bit;
-  block.dataType = dataType;
-  block.itemCount = items;
-  block.value = value;
-  return block;
-}
-
-struct Outcome {
-  int32_t status;
-  std::vector<std::string> sent;
-  std::vector<std::string> mismatches;
-};
-
-class SingleReadTest : public testing::Test {
+class SingleReadTest : public ExchangeFixture {
  protected:
-  void SetUp() override {
-    dir_.WriteFile("ZAMKT01.int", "002 = XT9100\n003 = TC9100\n005 = N2OPEN\n");
-    // 5 x 10 ms per byte keeps silent attempts short.
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
-    log_.Clear();
-  }
-
-  // Plays the script on the station side while the call runs.
-  template <typename Call>
-  Outcome Exchange(std::vector<DeviceStep> script, Call call) {
-    ScriptedDevice device(pty_.master());
-    device.Run(std::move(script));
-    int32_t status = call();
-    std::vector<std::string> sent = device.Finish(200);
-    return Outcome{status, sent, device.Mismatches()};
-  }
+  SingleReadTest() : ExchangeFixture("002 = XT9100\n003 = TC9100\n005 = N2OPEN\n") {}
 
   Outcome ReadBlock(ReadWriteBlock block, std::vector<DeviceStep> script) {
     return Exchange(std::move(script), [&] { return channel_.Call(kCmdSingleRead, &block); });
   }
-
-  TempWorkDir dir_;
-  LogCapture log_;
-  PtyPair pty_;
-  DriverChannel channel_;
 };
 
-const std::string kHighRange = Frame({0x01, 0x84, 0xC1, 0x04});  // 001AI01HR at 1217
+const std::string kHighRange = System91Frame({0x01, 0x84, 0xC1, 0x04});  // 001AI01HR at 1217
 
 TEST(ReferenceFrames, MatchTheDocumentedExamples) {
-  EXPECT_EQ(Frame({0x01, 0x80, 0x10}), ">0180105A1405");
-  EXPECT_EQ(Frame({0x01, 0x83, 0xFF}), ">0183FF710A31");
-  EXPECT_EQ(Frame({0x01, 0x84, 0x00, 0x04}), ">01840004E09574");
-  EXPECT_EQ(Frame({0x05, 0xA8, 0x20, 0x0F}), ">05A8200FC55DA7");
-  EXPECT_EQ(Frame({0x01, 0x98, 0x01, 0x01, 0x02}), ">0198010102F36EEA");
-  EXPECT_EQ(N2OpenFrame("0504"), ">0504C9");
-  EXPECT_EQ(N2OpenFrame("05F"), ">05FAB");
+  EXPECT_EQ(System91Frame({0x01, 0x80, 0x10}), ">0180105A1405");
+  EXPECT_EQ(System91Frame({0x01, 0x83, 0xFF}), ">0183FF710A31");
+  EXPECT_EQ(System91Frame({0x01, 0x84, 0x00, 0x04}), ">01840004E09574");
+  EXPECT_EQ(System91Frame({0x05, 0xA8, 0x20, 0x0F}), ">05A8200FC55DA7");
+  EXPECT_EQ(System91Frame({0x01, 0x98, 0x01, 0x01, 0x02}), ">0198010102F36EEA");
+  EXPECT_EQ(N2OpenTextFrame("0504"), ">0504C9");
+  EXPECT_EQ(N2OpenTextFrame("05F"), ">05FAB");
 }
 
 // ---- request builders -----------------------------------------------------------
@@ -184,9 +74,9 @@ TEST_F(SingleReadTest, EveryReadRequestCarriesItsDocumentedMessageBytes) {
   for (const BuilderRow &row : rows) {
     SCOPED_TRACE(row.what);
     ValueBuffer value;
-    std::string frame = Frame(row.message);
+    std::string frame = System91Frame(row.message);
     Outcome outcome =
-        ReadBlock(Block(row.gas, row.station, row.region, row.element, row.dataType, value.bytes, row.items),
+        ReadBlock(HostBlock(row.gas, row.station, row.region, row.element, row.dataType, value.bytes, row.items),
                   {Answer(frame, DataReply("000000000000000000000000"))});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(outcome.sent, std::vector<std::string>{frame});
@@ -269,7 +159,7 @@ TEST_F(SingleReadTest, RepliesAreDecodedByPointTypeAndDataType) {
   for (const DecodeRow &row : rows) {
     SCOPED_TRACE(std::string(row.gas) + " " + row.reply);
     ValueBuffer value;
-    std::string frame = Frame(row.message);
+    std::string frame = System91Frame(row.message);
     Outcome outcome =
         Exchange({Answer(frame, row.reply)}, [&] { return channel_.Read(row.gas, row.dataType, value.bytes); });
     ASSERT_EQ(outcome.status, 0);
@@ -304,7 +194,7 @@ TEST_F(SingleReadTest, NegativeZeroKeepsItsSign) {
 
 TEST_F(SingleReadTest, ClockPointWithoutANumberLeavesTheValueAsItWas) {
   ValueBuffer value;
-  Outcome outcome = Exchange({Answer(Frame({0x01, 0x98, 0x01, 0x00, 0x00}), DataReply("AB"))},
+  Outcome outcome = Exchange({Answer(System91Frame({0x01, 0x98, 0x01, 0x00, 0x00}), DataReply("AB"))},
                              [&] { return channel_.Read("001RTCLCENT", kGateInt32, value.bytes); });
   EXPECT_EQ(outcome.status, 0);
   EXPECT_TRUE(value.Untouched(0, 8));
@@ -385,7 +275,7 @@ TEST_F(SingleReadTest, StatusRanksAnyReplyOverSilenceAndSuccessOverBoth) {
 TEST_F(SingleReadTest, MessagesPrintTheUpperCasedGas) {
   ValueBuffer value;
   const DeviceStep silent = Silence(kHighRange);
-  Outcome outcome = ReadBlock(Block("001ai01hr", 1, 0, 1217, kGateReal, value.bytes),
+  Outcome outcome = ReadBlock(HostBlock("001ai01hr", 1, 0, 1217, kGateReal, value.bytes),
                               {Answer(kHighRange, "N10"), silent, silent, silent, silent});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(log_.Messages(), (Messages{"ZAMKT:Gate 001AI01HR: Read failed! ErrorCode 10 H ",
@@ -405,41 +295,41 @@ TEST_F(SingleReadTest, RequestsTheDriverCannotAddressAreRefusedWithoutSending) {
   const std::string longGas = "001AI01HR" + std::string(23, 'X');  // 32 characters
   const RefusalRow rows[] = {
       {"station 0",
-       Block("001AI01HR", 0, 0, 1217, kGateReal, value.bytes),
+       HostBlock("001AI01HR", 0, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT: SingleRead() invalid station 0. GAS=001AI01HR"}},
       {"station 256",
-       Block("001AI01HR", 256, 0, 1217, kGateReal, value.bytes),
+       HostBlock("001AI01HR", 256, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT: SingleRead() invalid station 256. GAS=001AI01HR"}},
       {"negative station",
-       Block("001AI01HR", -1, 0, 1217, kGateReal, value.bytes),
+       HostBlock("001AI01HR", -1, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT: SingleRead() invalid station -1. GAS=001AI01HR"}},
       {"bit 16 of a digital gate",
-       Block("001GCLRS10", 1, 0, 8, kGateDigital, value.bytes, 1, 16),
+       HostBlock("001GCLRS10", 1, 0, 8, kGateDigital, value.bytes, 1, 16),
        {"ZAMKT: SingleRead() invalid bit 16. GAS=001GCLRS10"}},
       {"digital gate without a bit",
-       Block("001GCLRS10", 1, 0, 8, kGateDigital, value.bytes, 1, 255),
+       HostBlock("001GCLRS10", 1, 0, 8, kGateDigital, value.bytes, 1, 255),
        {"ZAMKT: SingleRead() invalid bit 255. GAS=001GCLRS10"}},
-      {"no GAS", Block(nullptr, 1, 0, 1217, kGateReal, value.bytes), {"ZAMKT: SingleRead() no GAS given"}},
+      {"no GAS", HostBlock(nullptr, 1, 0, 1217, kGateReal, value.bytes), {"ZAMKT: SingleRead() no GAS given"}},
       {"no value buffer",
-       Block("001AI01HR", 1, 0, 1217, kGateReal, nullptr),
+       HostBlock("001AI01HR", 1, 0, 1217, kGateReal, nullptr),
        {"ZAMKT: SingleRead() no value buffer. GAS=001AI01HR"}},
       {"GAS of 32 characters",
-       Block(longGas.c_str(), 1, 0, 1217, kGateReal, value.bytes),
+       HostBlock(longGas.c_str(), 1, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT: SingleRead() GAS longer than 31 characters. GAS=" + longGas.substr(0, 31)}},
       {"point not in the tables",
-       Block("001AI01XX", 1, 0, 1217, kGateReal, value.bytes),
+       HostBlock("001AI01XX", 1, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT:Illegal Tag Name. GAS = 001AI01XX", "ZAMKT: Single Read failed! GAS=001AI01XX rc = 1"}},
       {"N2 Open region below 1001",
-       Block("005AO012", 5, 1000, 12, kGateReal, value.bytes),
+       HostBlock("005AO012", 5, 1000, 12, kGateReal, value.bytes),
        {"ZAMKT01: SingleRead() invalid N2OPEN region 1000 element 12. GAS=005AO012"}},
       {"N2 Open region above 1012",
-       Block("005AO012", 5, 1013, 12, kGateReal, value.bytes),
+       HostBlock("005AO012", 5, 1013, 12, kGateReal, value.bytes),
        {"ZAMKT01: SingleRead() invalid N2OPEN region 1013 element 12. GAS=005AO012"}},
       {"N2 Open element 0",
-       Block("005AO000", 5, 1003, 0, kGateReal, value.bytes),
+       HostBlock("005AO000", 5, 1003, 0, kGateReal, value.bytes),
        {"ZAMKT01: SingleRead() invalid N2OPEN region 1003 element 0. GAS=005AO000"}},
       {"N2 Open element 257",
-       Block("005AO257", 5, 1003, 257, kGateReal, value.bytes),
+       HostBlock("005AO257", 5, 1003, 257, kGateReal, value.bytes),
        {"ZAMKT01: SingleRead() invalid N2OPEN region 1003 element 257. GAS=005AO257"}},
   };
   for (const RefusalRow &row : rows) {

@@ -14,12 +14,22 @@ namespace {
 
 using write_test::Concat;
 using write_test::HostValue;
-using write_test::N2OpenFrame;
-using write_test::Outcome;
 using write_test::Repeat;
-using write_test::S91Frame;
+using write_test::WriteOutcome;
 
 class SingleWriteTest : public write_test::WriteChannelTest {};
+
+// The station received every request of the script, as scripted, and the
+// write ended with the status and the messages given.
+void ExpectScriptPlayed(const WriteOutcome &out, const std::vector<DeviceStep> &steps, int32_t status,
+                        const std::vector<std::string> &messages) {
+  EXPECT_EQ(out.status, status);
+  std::vector<std::string> expected;
+  for (const DeviceStep &step : steps) expected.push_back(step.expect);
+  EXPECT_EQ(out.sent, expected);
+  EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
+  EXPECT_EQ(out.messages, messages);
+}
 
 // ACO1 (address 34) with 1.0, the frame of every attempt below.
 const char kAco1Frame[] = ">01C02200148582D4";
@@ -40,9 +50,9 @@ TEST_F(SingleWriteTest, ReadOnlyPointsAreRefusedBeforeAnyTraffic) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.gas);
-    Outcome out = Write(c.gas, c.dataType, c.value, {});
+    WriteOutcome out = Write(c.gas, c.dataType, c.value, {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     EXPECT_EQ(out.messages, std::vector<std::string>{"ZAMKT: Error. Writing to read only Gate " +
                                                       std::string(c.gas) + "!"});
   }
@@ -77,17 +87,17 @@ TEST_F(SingleWriteTest, StatusRanksANoReplyAttemptAboveARefusedOne) {
     for (const std::string &reply : c.replies) {
       steps.push_back(reply.empty() ? Silence(kAco1Frame) : Answer(kAco1Frame, reply));
     }
-    Outcome out = Write("001GCACO1", kGateReal, HostValue::Real(1.0f), steps);
+    WriteOutcome out = Write("001GCACO1", kGateReal, HostValue::Real(1.0f), steps);
     EXPECT_EQ(out.status, c.status);
-    EXPECT_EQ(out.requests, Repeat(kAco1Frame, static_cast<int>(c.replies.size())));
+    EXPECT_EQ(out.sent, Repeat(kAco1Frame, static_cast<int>(c.replies.size())));
     EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
     EXPECT_EQ(out.messages, c.messages);
   }
 }
 
 TEST_F(SingleWriteTest, RealIsEncodedOnceBeforeTheAttemptsAndAgainInEach) {
-  Outcome out = Write("001GCACO1", kGateReal, HostValue::Real(1.0f),
-                      {Answer(kAco1Frame, "N03"), Answer(kAco1Frame, "A")});
+  WriteOutcome out =
+      Write("001GCACO1", kGateReal, HostValue::Real(1.0f), {Answer(kAco1Frame, "N03"), Answer(kAco1Frame, "A")});
   EXPECT_EQ(out.status, 0);
   EXPECT_EQ(out.traces, Repeat("16 Bit Value = 1400 ", 3));
 }
@@ -101,9 +111,9 @@ TEST_F(SingleWriteTest, RealsTheDeviceCannotHoldAreRefusedBeforeAnyTraffic) {
                          -std::numeric_limits<float>::infinity()};
   for (float value : cases) {
     SCOPED_TRACE(value);
-    Outcome out = Write("001GCACO1", kGateReal, HostValue::Real(value), {});
+    WriteOutcome out = Write("001GCACO1", kGateReal, HostValue::Real(value), {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     EXPECT_EQ(out.messages, (std::vector<std::string>{"ZAMKT: Value out of range. Write failed",
                                                       "ZAMKT: Writing a value out of range! GAS = 001GCACO1"}));
   }
@@ -117,10 +127,10 @@ TEST_F(SingleWriteTest, RealsAtTheEdgeOfTheRangeAreWritten) {
   const Case cases[] = {{32750.99f, 0xFE, 0xF7}, {-32750.0f, 0xFE, 0xFF}, {-2.5f, 0x00, 0x2D}, {0.0f, 0x00, 0x00}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.value);
-    const std::string frame = S91Frame({0x01, 0xC0, 0x22, c.low, c.high});
-    Outcome out = Write("001GCACO1", kGateReal, HostValue::Real(c.value), {Answer(frame, "A")});
+    const std::string frame = System91Frame({0x01, 0xC0, 0x22, c.low, c.high});
+    WriteOutcome out = Write("001GCACO1", kGateReal, HostValue::Real(c.value), {Answer(frame, "A")});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(out.requests, std::vector<std::string>{frame});
+    EXPECT_EQ(out.sent, std::vector<std::string>{frame});
   }
 }
 
@@ -133,9 +143,9 @@ TEST_F(SingleWriteTest, GateDataTypesNoPointTakesSendNothing) {
     ReadWriteBlock block = ParsedBlock("001GCACO1", kGateReal, value.bytes);
     block.gas = "001GCACO1";
     block.dataType = dataType;
-    Outcome out = WriteBlock(block, {});
+    WriteOutcome out = WriteBlock(block, {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     EXPECT_EQ(out.messages, std::vector<std::string>{kAco1Failed});
   }
 }
@@ -143,8 +153,8 @@ TEST_F(SingleWriteTest, GateDataTypesNoPointTakesSendNothing) {
 // DCO1 is bit 0 of the word at 10; HDC1 bit 0 of the byte at 134.
 TEST_F(SingleWriteTest, FailedReadBackSendsNoWriteFrameOnThatAttempt) {
   const std::string kNoReply;
-  const std::string read = S91Frame({0x01, 0x80, 0x0A});
-  const std::string write = S91Frame({0x01, 0xC0, 0x0A, 0x01, 0x00});
+  const std::string read = System91Frame({0x01, 0x80, 0x0A});
+  const std::string write = System91Frame({0x01, 0xC0, 0x0A, 0x01, 0x00});
   const std::string failed = "ZAMKT: Single Write failed! GAS=001GCDCO1";
   const std::string tooShort9 = "ZAMKT: ReadBackWord() response string too short '" + DataReply("00") + "'";
   struct Case {
@@ -161,7 +171,7 @@ TEST_F(SingleWriteTest, FailedReadBackSendsNoWriteFrameOnThatAttempt) {
       {"one data byte for a word", "001GCDCO1", std::vector<DeviceStep>(5, Answer(read, DataReply("00"))), 1,
        Concat<std::string>({Repeat(tooShort9, 5), {failed}})},
       {"short line for a byte", "001PM01HDC1",
-       std::vector<DeviceStep>(5, Answer(S91Frame({0x01, 0x80, 0x86}), "A0100")), 1,
+       std::vector<DeviceStep>(5, Answer(System91Frame({0x01, 0x80, 0x86}), "A0100")), 1,
        Concat<std::string>({Repeat("ZAMKT: ReadBackWord() response string too short 'A0100'", 5),
                {"ZAMKT: Single Write failed! GAS=001PM01HDC1"}})},
       {"bad checksum", "001GCDCO1", std::vector<DeviceStep>(5, Answer(read, "A0000000000")), 1,
@@ -180,13 +190,7 @@ TEST_F(SingleWriteTest, FailedReadBackSendsNoWriteFrameOnThatAttempt) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    Outcome out = Write(c.gas, kGateDigital, HostValue::Word(1), c.steps);
-    EXPECT_EQ(out.status, c.status);
-    std::vector<std::string> expected;
-    for (const DeviceStep &step : c.steps) expected.push_back(step.expect);
-    EXPECT_EQ(out.requests, expected);
-    EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
-    EXPECT_EQ(out.messages, c.messages);
+    ExpectScriptPlayed(Write(c.gas, kGateDigital, HostValue::Word(1), c.steps), c.steps, c.status, c.messages);
   }
 }
 
@@ -225,9 +229,9 @@ TEST_F(SingleWriteTest, RequestsThatCannotBeSentAreRefusedWithoutTraffic) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    Outcome out = WriteBlock(c.block, {});
+    WriteOutcome out = WriteBlock(c.block, {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     EXPECT_EQ(out.messages, c.messages);
   }
 }
@@ -236,9 +240,9 @@ TEST_F(SingleWriteTest, GasIsLookedUpAndReportedInUpperCase) {
   HostValue value = HostValue::Real(1.0f);
   ReadWriteBlock block = ParsedBlock("001GCACO1", kGateReal, value.bytes);
   block.gas = "001gcaco1";
-  Outcome out = WriteBlock(block, std::vector<DeviceStep>(5, Answer(kAco1Frame, "N03")));
+  WriteOutcome out = WriteBlock(block, std::vector<DeviceStep>(5, Answer(kAco1Frame, "N03")));
   EXPECT_EQ(out.status, 1);
-  EXPECT_EQ(out.requests, Repeat(kAco1Frame, 5));
+  EXPECT_EQ(out.sent, Repeat(kAco1Frame, 5));
   EXPECT_EQ(out.messages, Concat<std::string>({Repeat(kAco1Nak, 5), {kAco1Failed}}));
 }
 
@@ -252,27 +256,27 @@ class N2OpenWriteTest : public write_test::WriteChannelTest {
  protected:
   // The first write of the channel initialises the station.
   void InitialiseStation() {
-    Outcome out = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
-                        {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
+    WriteOutcome out = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
+                             {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
     ASSERT_EQ(out.status, 0);
     ASSERT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
   }
 };
 
 TEST_F(N2OpenWriteTest, FirstWriteInitialisesTheStationAndLaterOnesDoNot) {
-  Outcome first = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
-                        {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
+  WriteOutcome first = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
+                             {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
   EXPECT_EQ(first.status, 0);
-  EXPECT_EQ(first.requests, (std::vector<std::string>{kInitFirst, kInitSecond, kWriteAd003}));
+  EXPECT_EQ(first.sent, (std::vector<std::string>{kInitFirst, kInitSecond, kWriteAd003}));
   EXPECT_EQ(first.messages, (std::vector<std::string>{
                                 "ZAMKT01: SingleWrite() Initializing 'N2OPEN' station 5",
                                 "ZAMKT01: SingleWrite() 'N2OPEN' station 5 initialized successfully",
                             }));
   EXPECT_EQ(channel_.context()->n2openInitialised[5], 1);
 
-  Outcome second = Write("005AD003", kGateInt16, HostValue::Word(0x1234), {Answer(kWriteAd003, "A")});
+  WriteOutcome second = Write("005AD003", kGateInt16, HostValue::Word(0x1234), {Answer(kWriteAd003, "A")});
   EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(second.requests, std::vector<std::string>{kWriteAd003});
+  EXPECT_EQ(second.sent, std::vector<std::string>{kWriteAd003});
   EXPECT_TRUE(second.messages.empty());
 }
 
@@ -297,9 +301,9 @@ TEST_F(N2OpenWriteTest, ItemWritesCarryTheirRegionsData) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.gas);
     const std::string frame = N2OpenFrame(c.message);
-    Outcome out = Write(c.gas, c.dataType, c.value, {Answer(frame, "A")});
+    WriteOutcome out = Write(c.gas, c.dataType, c.value, {Answer(frame, "A")});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(out.requests, std::vector<std::string>{frame});
+    EXPECT_EQ(out.sent, std::vector<std::string>{frame});
     EXPECT_TRUE(out.messages.empty()) << ::testing::PrintToString(out.messages);
   }
   EXPECT_EQ(N2OpenFrame({0x05, 0x73, 0x03, 0x0B}), ">0573030BA4");
@@ -315,9 +319,9 @@ TEST_F(N2OpenWriteTest, InputRegionsAreRefusedWithoutAnyFrame) {
   };
   for (const Case &c : {Case{"005AI001", kGateReal}, Case{"005BI002", kGateDigital}}) {
     SCOPED_TRACE(c.gas);
-    Outcome out = Write(c.gas, c.dataType, HostValue::Long(0), {});
+    WriteOutcome out = Write(c.gas, c.dataType, HostValue::Long(0), {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     const std::string gas = c.gas;
     EXPECT_EQ(out.messages, (std::vector<std::string>{
                                 "ZAMKT01: N2OPEN_DoWriteItem() failed. Tag " + gas + " Write not supported",
@@ -343,9 +347,9 @@ TEST_F(N2OpenWriteTest, UnaddressableGatesAreRefusedBeforeTheInitialisation) {
     block.gas = "005AD003";
     block.region = c.region;
     block.element = c.element;
-    Outcome out = WriteBlock(block, {});
+    WriteOutcome out = WriteBlock(block, {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty()) << ::testing::PrintToString(out.requests);
+    EXPECT_TRUE(out.sent.empty()) << ::testing::PrintToString(out.sent);
     EXPECT_EQ(out.messages, std::vector<std::string>{"ZAMKT01: SingleWrite() invalid N2OPEN region " +
                                                      std::to_string(c.region) + " element " +
                                                      std::to_string(c.element) + ". GAS=005AD003"});
@@ -384,30 +388,24 @@ TEST_F(N2OpenWriteTest, FailedItemWritesEndWithANonzeroStatus) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    Outcome out = Write("005AD003", kGateInt16, HostValue::Word(0x1234), c.steps);
-    EXPECT_EQ(out.status, c.status);
-    std::vector<std::string> expected;
-    for (const DeviceStep &step : c.steps) expected.push_back(step.expect);
-    EXPECT_EQ(out.requests, expected);
-    EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
-    EXPECT_EQ(out.messages, c.messages);
+    ExpectScriptPlayed(Write("005AD003", kGateInt16, HostValue::Word(0x1234), c.steps), c.steps, c.status, c.messages);
   }
 }
 
 TEST_F(N2OpenWriteTest, FailedInitialisationEndsTheRequestAndIsTriedAgainNextTime) {
-  Outcome out = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
-                      Concat<DeviceStep>({std::vector<DeviceStep>(5, Silence(kInitFirst)),
-                                          std::vector<DeviceStep>(5, Silence(kInitSecond))}));
+  WriteOutcome out = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
+                           Concat<DeviceStep>({std::vector<DeviceStep>(5, Silence(kInitFirst)),
+                                               std::vector<DeviceStep>(5, Silence(kInitSecond))}));
   EXPECT_EQ(out.status, 2);
-  EXPECT_EQ(out.requests, Concat<std::string>({Repeat(kInitFirst, 5), Repeat(kInitSecond, 5)}));
+  EXPECT_EQ(out.sent, Concat<std::string>({Repeat(kInitFirst, 5), Repeat(kInitSecond, 5)}));
   EXPECT_EQ(out.messages.front(), "ZAMKT01: SingleWrite() Initializing 'N2OPEN' station 5");
   EXPECT_EQ(out.messages.back(), "ZAMKT01: SingleWrite() Failed to Initialize 'N2OPEN' station 5 rc = 2");
   EXPECT_EQ(channel_.context()->n2openInitialised[5], 0);
 
-  Outcome again = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
-                        {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
+  WriteOutcome again = Write("005AD003", kGateInt16, HostValue::Word(0x1234),
+                             {Answer(kInitFirst, "A"), Answer(kInitSecond, "A"), Answer(kWriteAd003, "A")});
   EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(again.requests, (std::vector<std::string>{kInitFirst, kInitSecond, kWriteAd003}));
+  EXPECT_EQ(again.sent, (std::vector<std::string>{kInitFirst, kInitSecond, kWriteAd003}));
 }
 
 }  // namespace

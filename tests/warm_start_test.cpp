@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "driver/requests.h"
-#include "tests/support/driver_channel.h"
-#include "tests/support/pty.h"
-#include "tests/support/scripted_device.h"
+#include "tests/support/exchange_fixture.h"
 
 namespace {
 
@@ -18,54 +16,31 @@ using Messages = std::vector<std::string>;
 const std::string kIdentify = ">0504C9";
 const std::string kStatus = ">05FAB";
 
-struct Outcome {
-  int32_t status;
-  std::vector<std::string> sent;
-  std::vector<std::string> mismatches;
-};
-
-class WarmStartTest : public testing::Test {
+class WarmStartTest : public ExchangeFixture {
  protected:
-  void SetUp() override {
-    dir_.WriteFile("ZAMKT01.int", "002 = XT9100\n003 = TC9100\n005 = N2OPEN\n");
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
-    log_.Clear();
-  }
+  WarmStartTest() : ExchangeFixture("002 = XT9100\n003 = TC9100\n005 = N2OPEN\n") {}
 
   Outcome WarmStart(int32_t station, std::vector<DeviceStep> script) {
-    ScriptedDevice device(pty_.master());
-    device.Run(std::move(script));
-    int32_t status = channel_.WarmStartStation(station);
-    std::vector<std::string> sent = device.Finish(200);
-    return Outcome{status, sent, device.Mismatches()};
+    return Exchange(std::move(script), [&] { return channel_.WarmStartStation(station); });
   }
 
-  TempWorkDir dir_;
-  LogCapture log_;
-  PtyPair pty_;
-  DriverChannel channel_;
+  // A warm start that sends nothing, returns 0 and logs only its own line.
+  void ExpectOnlyTheWarmStartLine(int32_t station) {
+    SCOPED_TRACE(station);
+    log_.Clear();
+    Outcome outcome = WarmStart(station, {});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(outcome.sent.empty());
+    EXPECT_EQ(log_.Messages(), Messages{"ZAMKT01: WarmStart. Station " + std::to_string(station)});
+  }
 };
 
 TEST_F(WarmStartTest, System91StationsOnlyLogTheirLine) {
-  for (int32_t station : {1, 2, 3, 255}) {
-    SCOPED_TRACE(station);
-    log_.Clear();
-    Outcome outcome = WarmStart(station, {});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_TRUE(outcome.sent.empty());
-    EXPECT_EQ(log_.Messages(), Messages{"ZAMKT01: WarmStart. Station " + std::to_string(station)});
-  }
+  for (int32_t station : {1, 2, 3, 255}) ExpectOnlyTheWarmStartLine(station);
 }
 
 TEST_F(WarmStartTest, StationsOutsideTheBusOnlyLogTheirLine) {
-  for (int32_t station : {0, 256, -1, 100000}) {
-    SCOPED_TRACE(station);
-    log_.Clear();
-    Outcome outcome = WarmStart(station, {});
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_TRUE(outcome.sent.empty());
-    EXPECT_EQ(log_.Messages(), Messages{"ZAMKT01: WarmStart. Station " + std::to_string(station)});
-  }
+  for (int32_t station : {0, 256, -1, 100000}) ExpectOnlyTheWarmStartLine(station);
 }
 
 TEST_F(WarmStartTest, N2OpenStationIsInitialisedAgainAndItsFlagLeftAlone) {

@@ -3,6 +3,7 @@
 // request line checked byte for byte.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,7 @@
 namespace {
 
 using write_test::HostValue;
-using write_test::Outcome;
-using write_test::S91Frame;
+using write_test::WriteOutcome;
 
 class WriteRoutinesTest : public write_test::WriteChannelTest {};
 
@@ -32,9 +32,9 @@ TEST_F(WriteRoutinesTest, WorkedFramesGoOutByteForByte) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.gas);
-    Outcome out = Write(c.gas, c.dataType, c.value, {Answer(c.frame, "A")});
+    WriteOutcome out = Write(c.gas, c.dataType, c.value, {Answer(c.frame, "A")});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(out.requests, std::vector<std::string>{c.frame});
+    EXPECT_EQ(out.sent, std::vector<std::string>{c.frame});
     EXPECT_TRUE(out.mismatches.empty());
     EXPECT_TRUE(out.messages.empty());
   }
@@ -49,12 +49,13 @@ struct ReadModifyWriteCase {
   std::vector<uint8_t> write;    // message bytes of the write
 };
 
-void ExpectReadThenWrite(const ReadModifyWriteCase &c, const std::function<Outcome(std::vector<DeviceStep>)> &run) {
-  const std::string read = S91Frame(c.read);
-  const std::string write = S91Frame(c.write);
-  Outcome out = run({Answer(read, DataReply(c.readBack)), Answer(write, "A")});
+void ExpectReadThenWrite(const ReadModifyWriteCase &c,
+                         const std::function<WriteOutcome(std::vector<DeviceStep>)> &run) {
+  const std::string read = System91Frame(c.read);
+  const std::string write = System91Frame(c.write);
+  WriteOutcome out = run({Answer(read, DataReply(c.readBack)), Answer(write, "A")});
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.requests, (std::vector<std::string>{read, write}));
+  EXPECT_EQ(out.sent, (std::vector<std::string>{read, write}));
   EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
   EXPECT_TRUE(out.messages.empty()) << ::testing::PrintToString(out.messages);
 }
@@ -152,9 +153,9 @@ TEST_F(WriteRoutinesTest, WordWriteWithoutAFieldOfItsTypeSendsNothing) {
   request.parameters = &block;
   for (uint16_t type : {30, 40, 60, 80, 95, 190}) {
     SCOPED_TRACE(type);
-    Outcome out = Exchange({}, [&] { return WriteWordField(&request, type) ? 0 : 1; });
+    WriteOutcome out = Exchange({}, [&] { return WriteWordField(&request, type) ? 0 : 1; });
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
   }
 }
 
@@ -185,10 +186,10 @@ struct DirectWriteCase {
   std::vector<uint8_t> write;  // message bytes of the one frame sent
 };
 
-void ExpectSingleFrame(const DirectWriteCase &c, const Outcome &out) {
-  const std::string write = S91Frame(c.write);
+void ExpectSingleFrame(const DirectWriteCase &c, const WriteOutcome &out) {
+  const std::string write = System91Frame(c.write);
   EXPECT_EQ(out.status, 0);
-  EXPECT_EQ(out.requests, std::vector<std::string>{write});
+  EXPECT_EQ(out.sent, std::vector<std::string>{write});
   EXPECT_TRUE(out.mismatches.empty()) << ::testing::PrintToString(out.mismatches);
   EXPECT_TRUE(out.messages.empty()) << ::testing::PrintToString(out.messages);
 }
@@ -204,7 +205,7 @@ TEST_F(WriteRoutinesTest, LongWritesSendFourBytesLowByteFirst) {
   };
   for (const DirectWriteCase &c : cases) {
     SCOPED_TRACE(c.gas);
-    const std::string frame = S91Frame(c.write);
+    const std::string frame = System91Frame(c.write);
     ExpectSingleFrame(c, Write(c.gas, c.dataType, c.value, {Answer(frame, "A")}));
   }
 }
@@ -225,7 +226,7 @@ TEST_F(WriteRoutinesTest, ScheduleWritesSendDaysOrBcdTimesToTheirSchedule) {
   };
   for (const DirectWriteCase &c : cases) {
     SCOPED_TRACE(c.gas);
-    const std::string frame = S91Frame(c.write);
+    const std::string frame = System91Frame(c.write);
     ExpectSingleFrame(c, Write(c.gas, c.dataType, c.value, {Answer(frame, "A")}));
   }
 }
@@ -233,9 +234,9 @@ TEST_F(WriteRoutinesTest, ScheduleWritesSendDaysOrBcdTimesToTheirSchedule) {
 TEST_F(WriteRoutinesTest, ScheduleTimeAbove1440IsRefusedOnEveryAttemptWithoutAFrame) {
   for (int32_t minutes : {1441, -1}) {
     SCOPED_TRACE(minutes);
-    Outcome out = Write("001TS01START1", kGateInt32, HostValue::Long(minutes), {});
+    WriteOutcome out = Write("001TS01START1", kGateInt32, HostValue::Long(minutes), {});
     EXPECT_EQ(out.status, 1);
-    EXPECT_TRUE(out.requests.empty());
+    EXPECT_TRUE(out.sent.empty());
     EXPECT_EQ(out.messages, write_test::Concat<std::string>({
                                 write_test::Repeat("ZAMKT: Value exceeds 1440 sec! Gate 001TS01START1", 5),
                                 {"ZAMKT: Single Write failed! GAS=001TS01START1"},
@@ -253,8 +254,8 @@ TEST_F(WriteRoutinesTest, ClockWritesSendBcdTimeAndDate) {
       {"001RTCLDATE", kGateInt32, HostValue::Long(7306), {0x01, 0xD8, 0x01, 0x01, 0x02, 0x00, 0x01, 0x01}},
   };
   for (const DirectWriteCase &c : cases) {
-    SCOPED_TRACE(S91Frame(c.write));
-    const std::string frame = S91Frame(c.write);
+    SCOPED_TRACE(System91Frame(c.write));
+    const std::string frame = System91Frame(c.write);
     ExpectSingleFrame(c, Write(c.gas, c.dataType, c.value, {Answer(frame, "A")}));
   }
 }
@@ -279,10 +280,10 @@ TEST_F(WriteRoutinesTest, AddressFormFollowsTheDeviceAddressAcrossPageBoundaries
     block.element = c.element;
     std::vector<uint8_t> write = c.head;
     write.insert(write.end(), {0x00, 0x14});
-    const std::string frame = S91Frame(write);
-    Outcome out = WriteBlock(block, {Answer(frame, "A")});
+    const std::string frame = System91Frame(write);
+    WriteOutcome out = WriteBlock(block, {Answer(frame, "A")});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(out.requests, std::vector<std::string>{frame});
+    EXPECT_EQ(out.sent, std::vector<std::string>{frame});
     EXPECT_TRUE(out.mismatches.empty());
   }
 }
@@ -306,11 +307,11 @@ TEST_F(WriteRoutinesTest, ReadBackUsesTheSameAddressFormAsTheWrite) {
     ReadWriteBlock block = ParsedBlock("001GCDCO1", kGateDigital, value.bytes);
     block.gas = "001GCDCO1";
     block.element = c.element;
-    const std::string read = S91Frame(c.read);
-    const std::string write = S91Frame(c.write);
-    Outcome out = WriteBlock(block, {Answer(read, DataReply("0000")), Answer(write, "A")});
+    const std::string read = System91Frame(c.read);
+    const std::string write = System91Frame(c.write);
+    WriteOutcome out = WriteBlock(block, {Answer(read, DataReply("0000")), Answer(write, "A")});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(out.requests, (std::vector<std::string>{read, write}));
+    EXPECT_EQ(out.sent, (std::vector<std::string>{read, write}));
     EXPECT_TRUE(out.mismatches.empty());
   }
 }

@@ -1,8 +1,8 @@
-// Shared by the write tests: a channel on a pseudo-terminal with a scripted
-// station behind it, host value buffers as the host lays them out, and the
-// request frames the stations expect, built here from the line format itself
-// (not by the driver's framing code) so the driver's frames are checked
-// against an independent construction.
+// Shared by the write tests: a channel on a pseudo-terminal with the write
+// tests' stations behind it, what one write did with the lines it logged, and
+// host value buffers as the host lays them out. The request frames the
+// stations expect come from tests/support/expected_frames.h, built from the
+// line format itself and not by the driver's framing code.
 #ifndef ZAMKT_TESTS_WRITE_TEST_HELPERS_H
 #define ZAMKT_TESTS_WRITE_TEST_HELPERS_H
 
@@ -10,58 +10,17 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <cstdio>
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/requests.h"
 #include "tests/support/driver_channel.h"
-#include "tests/support/pty.h"
+#include "tests/support/exchange_fixture.h"
+#include "tests/support/expected_frames.h"
 #include "tests/support/scripted_device.h"
 
 namespace write_test {
-
-inline std::string Hex(const std::vector<uint8_t> &bytes) {
-  std::string text;
-  for (uint8_t b : bytes) {
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02X", b);
-    text += pair;
-  }
-  return text;
-}
-
-inline std::string SumHex(const std::string &text) {
-  unsigned sum = 0;
-  for (unsigned char c : text) sum += c;
-  return Hex({static_cast<uint8_t>(sum & 0xFF)});
-}
-
-// A System 91 request line without its CR: ">" + message bytes and the two
-// Fletcher check bytes as hex + the frame sum of that hex. The Fletcher sums
-// fold only above 255 (a sum of exactly 255 stays 255).
-inline std::string S91Frame(std::vector<uint8_t> message) {
-  unsigned s1 = 0, s2 = 0;
-  for (uint8_t b : message) {
-    s1 += b;
-    if (s1 > 255) s1 -= 255;
-    s2 += s1;
-    if (s2 > 255) s2 -= 255;
-  }
-  unsigned t = s1 + s2;
-  if (t > 255) t -= 255;
-  message.push_back(static_cast<uint8_t>(255 - t));
-  message.push_back(static_cast<uint8_t>(s2));
-  const std::string body = Hex(message);
-  return ">" + body + SumHex(body);
-}
-
-// An N2 Open request line without its CR: no Fletcher check bytes.
-inline std::string N2OpenFrame(const std::vector<uint8_t> &message) {
-  const std::string body = Hex(message);
-  return ">" + body + SumHex(body);
-}
 
 // The value buffer of a write as the host fills it: reals and 32-bit
 // integers at offset 0, 16-bit values (integers and digital) at offset 2.
@@ -85,13 +44,9 @@ struct HostValue {
   }
 };
 
-// What one request did: the status, every line the station received, the
-// script mismatches and the messages logged at the driver's level (the
-// encoder's level-8 trace lines are kept apart).
-struct Outcome {
-  int32_t status = -1;
-  std::vector<std::string> requests;
-  std::vector<std::string> mismatches;
+// What one request did on the line, and the messages it logged at the
+// driver's level (the encoder's level-8 trace lines are kept apart).
+struct WriteOutcome : Outcome {
   std::vector<std::string> messages;
   std::vector<std::string> traces;
 };
@@ -109,24 +64,17 @@ std::vector<T> Concat(std::vector<std::vector<T>> parts) {
 
 // Stations of the channel: 1 is a DX9100 (the default), 30 an XT9100,
 // 45 a TC9100 and 5 an N2 Open station.
-class WriteChannelTest : public ::testing::Test {
+class WriteChannelTest : public ExchangeFixture {
  protected:
-  void SetUp() override {
-    dir_.WriteFile("ZAMKT01.int", "030 = XT9100\n045 = TC9100\n005 = N2OPEN\n");
-    // A short read time-out (50 ms) keeps the silent cases fast.
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
-  }
-  void TearDown() override { channel_.Close(); }
+  WriteChannelTest() : ExchangeFixture("030 = XT9100\n045 = TC9100\n005 = N2OPEN\n") {}
 
-  // Runs one host call against a station that follows the script.
-  Outcome Exchange(std::vector<DeviceStep> steps, const std::function<int32_t()> &call) {
+  // Runs one host call against a station that follows the script, with the
+  // log of that call alone.
+  template <typename Call>
+  WriteOutcome Exchange(std::vector<DeviceStep> steps, Call call) {
     log_.Clear();
-    ScriptedDevice device(pty_.master());
-    device.Run(std::move(steps));
-    Outcome outcome;
-    outcome.status = call();
-    outcome.requests = device.Finish();
-    outcome.mismatches = device.Mismatches();
+    WriteOutcome outcome;
+    static_cast<Outcome &>(outcome) = ExchangeFixture::Exchange(std::move(steps), call);
     for (const std::string &line : log_.Lines()) {
       const size_t tab = line.find('\t');
       const std::string level = line.substr(0, tab);
@@ -137,12 +85,12 @@ class WriteChannelTest : public ::testing::Test {
   }
 
   // Command 7 as a host sends it: parse the GAS, then write with the results.
-  Outcome Write(const std::string &gas, int32_t dataType, HostValue value, std::vector<DeviceStep> steps) {
+  WriteOutcome Write(const std::string &gas, int32_t dataType, HostValue value, std::vector<DeviceStep> steps) {
     return Exchange(std::move(steps), [&] { return channel_.Write(gas, dataType, value.bytes); });
   }
 
   // Command 7 with a read/write block the test has filled itself.
-  Outcome WriteBlock(ReadWriteBlock block, std::vector<DeviceStep> steps) {
+  WriteOutcome WriteBlock(ReadWriteBlock block, std::vector<DeviceStep> steps) {
     return Exchange(std::move(steps), [&] { return channel_.Call(kCmdSingleWrite, &block); });
   }
 
@@ -152,11 +100,6 @@ class WriteChannelTest : public ::testing::Test {
     EXPECT_EQ(channel_.Parse(gas, dataType, &parsed), 0) << gas;
     return DriverChannel::BlockFromParse(parsed, nullptr, dataType, value, 1);
   }
-
-  LogCapture log_;
-  TempWorkDir dir_;
-  PtyPair pty_;
-  DriverChannel channel_;
 };
 
 }  // namespace write_test

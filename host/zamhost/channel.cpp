@@ -34,6 +34,30 @@ class FolderChange {
   bool changed_ = false;
 };
 
+// A request of the channel without its parameter block.
+DriverRequest RequestFor(uint8_t *context, int channel, int32_t command) {
+  DriverRequest request{};
+  request.context = reinterpret_cast<ChannelContext *>(context);
+  request.command = command;
+  request.channelNumber = static_cast<uint16_t>(channel);
+  return request;
+}
+
+// Commands 3 and 4 take the same parse block and differ only in the item
+// count. The messages the driver logs for them come back in the result.
+ParseResult ParseGate(const DriverLibrary &driver, DriverLog &log, DriverRequest request, const std::string &gas,
+                      int type, int items) {
+  ParseResult result;
+  result.block.gas = gas.c_str();
+  result.block.dataType = type;
+  result.block.itemCount = items;
+  request.parameters = &result.block;
+  result.status = driver.Call(&request);
+  result.messages = log.Take();
+  result.block.gas = nullptr;
+  return result;
+}
+
 }  // namespace
 
 Channel::Channel(const DriverLibrary &driver, DriverLog &log) : driver_(driver), log_(log) {
@@ -104,35 +128,11 @@ bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitC
 }
 
 ParseResult Channel::Parse(const std::string &gas, int type) {
-  ParseResult result;
-  result.block.gas = gas.c_str();
-  result.block.dataType = type;
-  result.block.itemCount = 1;
-  DriverRequest request{};
-  request.context = reinterpret_cast<ChannelContext *>(context_.get());
-  request.command = kCmdSingleParse;
-  request.channelNumber = static_cast<uint16_t>(options_.channel);
-  request.parameters = &result.block;
-  result.status = driver_.Call(&request);
-  result.messages = log_.Take();
-  result.block.gas = nullptr;
-  return result;
+  return ParseGate(driver_, log_, RequestFor(context_.get(), options_.channel, kCmdSingleParse), gas, type, 1);
 }
 
 ParseResult Channel::BlockCheck(const std::string &gas, int type, int items) {
-  ParseResult result;
-  result.block.gas = gas.c_str();
-  result.block.dataType = type;
-  result.block.itemCount = items;
-  DriverRequest request{};
-  request.context = reinterpret_cast<ChannelContext *>(context_.get());
-  request.command = kCmdBlockParse;
-  request.channelNumber = static_cast<uint16_t>(options_.channel);
-  request.parameters = &result.block;
-  result.status = driver_.Call(&request);
-  result.messages = log_.Take();
-  result.block.gas = nullptr;
-  return result;
+  return ParseGate(driver_, log_, RequestFor(context_.get(), options_.channel, kCmdBlockParse), gas, type, items);
 }
 
 ReadWriteBlock Channel::BlockFor(const Gate &gate, int items, ValueBuffer *value) const {
@@ -170,10 +170,7 @@ void Channel::Close() {
 }
 
 int32_t Channel::Send(int32_t command, void *parameters) {
-  DriverRequest request{};
-  request.context = reinterpret_cast<ChannelContext *>(context_.get());
-  request.command = command;
-  request.channelNumber = static_cast<uint16_t>(options_.channel);
+  DriverRequest request = RequestFor(context_.get(), options_.channel, command);
   request.parameters = parameters;
   int32_t status = driver_.Call(&request);
   Forward();
