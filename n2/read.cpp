@@ -144,6 +144,43 @@ int32_t SingleReadN2Open(DriverRequest *request, const ReadWriteBlock *block, co
   return init != 0 ? init : result;
 }
 
+
+using RequestBuilder = bool (*)(DriverRequest *request);
+
+// The System 91 part both read handlers share: look the point up for its
+// type code, make up to five attempts with the builder, and report. The
+// status ends 0 after a good reply; else 1 when any reply line came, else 2.
+// failure names the request in the failure line ("Single Read", "Block Read").
+int32_t ReadWithAttempts(const char *handler, const char *failure, DriverRequest *request, const char *gas,
+                         RequestBuilder send) {
+  int32_t status = 2;
+  ParsedTag tag;
+  if (!LookupTag(request, &tag, gas)) {
+    // The lookup has logged why; without the point's type code there is
+    // nothing to decode a reply with, so nothing is sent.
+    status = 1;
+  } else {
+    for (int attempt = 0; attempt < kAttempts && status != 0; ++attempt) {
+      send(request);
+      TakeReply(handler, request, tag, gas, &status);
+    }
+  }
+  if (status != 0) {
+    ZamLog(kLogLevel, "ZAMKT: %s failed! GAS=%s rc = %d", failure, gas, status);
+  } else {
+    PauseMilliseconds(kSuccessPauseMs);
+  }
+  return status;
+}
+
+// The single read's request: the area reads for schedule and clock points,
+// else the memory read in the form the device address needs.
+RequestBuilder SingleReadBuilder(const ReadWriteBlock *block) {
+  if (block->region == kSpecialSchedule) return SendScheduleRead;
+  if (block->region == kSpecialClock) return SendClockRead;
+  return DeviceAddress(block) >= kFirstFullAddress ? SendMemReadFull : SendMemRead;
+}
+
 }  // namespace
 
 int32_t SingleRead(DriverRequest *request) {
@@ -167,33 +204,7 @@ int32_t SingleRead(DriverRequest *request) {
     return 1;
   }
 
-  int32_t status = 2;
-  ParsedTag tag;
-  if (!LookupTag(request, &tag, gas)) {
-    // The lookup has logged why; without the point's type code there is
-    // nothing to decode a reply with, so nothing is sent.
-    status = 1;
-  } else {
-    for (int attempt = 0; attempt < kAttempts && status != 0; ++attempt) {
-      if (block->region == kSpecialSchedule) {
-        SendScheduleRead(request);
-      } else if (block->region == kSpecialClock) {
-        SendClockRead(request);
-      } else if (DeviceAddress(block) >= kFirstFullAddress) {
-        SendMemReadFull(request);
-      } else {
-        SendMemRead(request);
-      }
-      TakeReply("SingleRead", request, tag, gas, &status);
-    }
-  }
-
-  if (status != 0) {
-    ZamLog(kLogLevel, "ZAMKT: Single Read failed! GAS=%s rc = %d", gas, status);
-  } else {
-    PauseMilliseconds(kSuccessPauseMs);
-  }
-  return status;
+  return ReadWithAttempts("SingleRead", "Single Read", request, gas, SingleReadBuilder(block));
 }
 
 int32_t BlockRead(DriverRequest *request) {
@@ -211,27 +222,8 @@ int32_t BlockRead(DriverRequest *request) {
     return 1;
   }
 
-  int32_t status = 2;
-  ParsedTag tag;
-  if (!LookupTag(request, &tag, gas)) {
-    status = 1;
-  } else {
-    for (int attempt = 0; attempt < kAttempts && status != 0; ++attempt) {
-      if (DeviceAddress(block) >= kFirstFullAddress) {
-        SendBlockReadFull(request);
-      } else {
-        SendBlockRead(request);
-      }
-      TakeReply("BlockRead", request, tag, gas, &status);
-    }
-  }
-
-  if (status != 0) {
-    ZamLog(kLogLevel, "ZAMKT: Block Read failed! GAS=%s rc = %d", gas, status);
-  } else {
-    PauseMilliseconds(kSuccessPauseMs);
-  }
-  return status;
+  return ReadWithAttempts("BlockRead", "Block Read", request, gas,
+                          DeviceAddress(block) >= kFirstFullAddress ? SendBlockReadFull : SendBlockRead);
 }
 
 // ---- request builders ---------------------------------------------------------
