@@ -16,6 +16,12 @@ inline constexpr const char kTypeN2Open[] = "N2OPEN";
 // range check but is always a DX9100 and never an N2 Open station.
 constexpr int32_t kLastTypedStation = 254;
 
+// Station addresses a frame can carry and the station tables hold.
+constexpr int32_t kFirstStation = 1;
+constexpr int32_t kLastStation = 255;
+
+inline bool IsStationAddress(int32_t station) { return station >= kFirstStation && station <= kLastStation; }
+
 // The family name of a station: its slot for 0..254, "DX9100" for 255, and ""
 // for anything outside 0..255. Never reads outside the table.
 const char *StationTypeOf(const ChannelContext *context, int32_t station);

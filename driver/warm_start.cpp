@@ -19,7 +19,7 @@ int32_t WarmStart(DriverRequest *request) {
   // Whatever the station was still sending belongs to no request any more.
   if (context->port != nullptr) PortDiscardInput(context->port);
 
-  if (station < 1 || station > 255) return 0;
+  if (!IsStationAddress(station)) return 0;
   // An N2 Open station comes back only through its initialisation handshake.
   // Its initialised flag stays as it is: a station never initialised is still
   // initialised by the next read or write, and one that was stays marked even

@@ -12,16 +12,13 @@
 
 #include "n2/point_tables.h"
 #include "n2/protocol.h"
+#include "n2/tag_parse.h"
 
 namespace {
 
 // A block read covers at most this many items (the eligibility check's limit).
 constexpr int32_t kMaxBlockItems = 32;
 
-// The GAS copy the mnemonic tests look at: at most 31 characters.
-constexpr size_t kGasCopyChars = 31;
-// Where the mnemonic of a four-character module starts in the GAS.
-constexpr size_t kMnemonicPosition = 7;
 
 // The text from position pos on, or the empty text at the field's terminator
 // when the field ends before pos.
@@ -96,16 +93,11 @@ void StoreLong(void *value, size_t offset, int32_t item) {
 bool BlockSizeValid(int32_t items) { return items >= 1 && items <= kMaxBlockItems; }
 
 // The mnemonic part of the upper-cased GAS (empty when the GAS is shorter).
-const char *UpperMnemonic(const char *gas, char copy[kGasCopyChars + 1]) {
-  size_t length = 0;
-  if (gas != nullptr) {
-    for (; length < kGasCopyChars && gas[length] != '\0'; ++length) {
-      const char c = gas[length];
-      copy[length] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-  }
-  copy[length] = '\0';
-  return length >= kMnemonicPosition ? copy + kMnemonicPosition : copy + length;
+const char *UpperMnemonic(const char *gas, GasCopy &copy) {
+  (void)CopyGasUpper(gas, copy);  // a longer GAS is cut to the copy's size
+  const size_t length = strlen(copy);
+  const size_t position = static_cast<size_t>(kMnemonicPosition);
+  return length >= position ? copy + position : copy + length;
 }
 
 bool StartsWith(const char *text, const char *prefix) {
@@ -229,7 +221,7 @@ void DecodeLong(ReadWriteBlock *block, const char *data) {
     return;
   }
 
-  char gas[kGasCopyChars + 1];
+  GasCopy gas;
   const char *mnemonic = UpperMnemonic(block->gas, gas);
   const uint16_t special = static_cast<uint16_t>(block->region);
 

@@ -33,6 +33,8 @@ constexpr int32_t kSpecialSchedule = 84;  // 'T'
 constexpr int32_t kSpecialClock = 82;     // 'R'
 
 constexpr int32_t kNoBit = 255;
+// Highest bit number of a 16-bit item.
+constexpr int32_t kHighestBit = 15;
 
 // Every protocol request is tried up to this many times.
 constexpr int kAttempts = 5;

@@ -33,26 +33,6 @@ constexpr size_t kReplyTrailer = 6;  // unchecked characters + frame sum
 // eligibility check of command 4 admits no more).
 constexpr int32_t kMaxBlockItems = 32;
 
-// Bits of the 16-bit item that a digital single read can pick.
-constexpr int32_t kHighestBit = 15;
-
-constexpr int32_t kFirstStation = 1;
-constexpr int32_t kLastStation = 255;
-
-using GasCopy = char[kMaxGasLength + 1];
-
-// Copies the GAS upper-cased into a zero-filled buffer. Reads at most one
-// character past the longest GAS the driver accepts; false when it is longer.
-bool CopyGasUpper(const char *gas, GasCopy &copy) {
-  memset(copy, 0, sizeof copy);
-  if (gas == nullptr) return false;
-  for (int i = 0; i < kMaxGasLength; ++i) {
-    if (gas[i] == '\0') return true;
-    copy[i] = static_cast<char>(toupper(static_cast<unsigned char>(gas[i])));
-  }
-  return gas[kMaxGasLength] == '\0';
-}
-
 ReadWriteBlock *BlockOf(DriverRequest *request) {
   if (request == nullptr || request->context == nullptr) return nullptr;
   return static_cast<ReadWriteBlock *>(request->parameters);
@@ -78,7 +58,7 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
     ZamLog(kLogLevel, "ZAMKT: %s() no value buffer. GAS=%s", handler, gas);
     return false;
   }
-  if (block->station < kFirstStation || block->station > kLastStation) {
+  if (!IsStationAddress(block->station)) {
     ZamLog(kLogLevel, "ZAMKT: %s() invalid station %d. GAS=%s", handler, block->station, gas);
     return false;
   }
@@ -116,23 +96,13 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
 int32_t SingleReadN2Open(DriverRequest *request, const ReadWriteBlock *block, const char *gas) {
   ChannelContext *context = request->context;
   int32_t station = block->station;
-  if (N2OpenRegionNumber(block->region) == 0 || block->element < 1 || block->element > kN2OpenMaxElement) {
+  if (!N2OpenGateAddressable(block->region, block->element)) {
     ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() invalid N2OPEN region %d element %d. GAS=%s", context->channelNumber,
            block->region, block->element, gas);
     return 1;
   }
-  if (context->n2openInitialised[station] == 0) {
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Initializing 'N2OPEN' station %d", context->channelNumber, station);
-    int16_t init = N2OPEN_InitStation(context, station);
-    if (init != 0) {
-      ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Failed to Initialize 'N2OPEN' station %d rc = %d",
-             context->channelNumber, station, init);
-      return init;
-    }
-    context->n2openInitialised[station] = 1;
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() 'N2OPEN' station %d initialized successfully", context->channelNumber,
-           station);
-  }
+  const int16_t init = N2OpenEnsureInitialised(context, station, "SingleRead");
+  if (init != 0) return init;
   int result = N2OPEN_DoReadItem(request);
   if (result == 0) return 0;
   ZamLog(kLogLevel, "ZAMKT%02d: SingleRead() Failed to read N2OPEN Tag Address '%s' rc = %d", context->channelNumber,
@@ -140,8 +110,8 @@ int32_t SingleReadN2Open(DriverRequest *request, const ReadWriteBlock *block, co
   if (result != 1) return result;
   // A bad reply may mean the station lost its set-up: initialise it again so
   // that the next read finds it ready, and report the failed read in any case.
-  int16_t init = N2OPEN_InitStation(context, station);
-  return init != 0 ? init : result;
+  const int16_t again = N2OPEN_InitStation(context, station);
+  return again != 0 ? again : result;
 }
 
 
@@ -275,7 +245,7 @@ bool SendClockRead(DriverRequest *request) {
   CopyGasUpper(block->gas, gas);
   // The clock keeps its date in items 1..3 and its time in items 5..7; every
   // other clock point is the one item at its offset.
-  const char *point = gas + 7;
+  const char *point = gas + kMnemonicPosition;
   uint8_t first = static_cast<uint8_t>(DeviceAddress(block) & 0xFF);
   uint8_t countLess1 = 0;
   if (strncmp(point, "DATE", 4) == 0) {

@@ -2,7 +2,6 @@
 // the N2 Open item write; System 91 stations (DX9100, XT9100, TC9100) get the
 // region write routine of their kind of point, up to five attempts, each
 // judged by the acknowledgement alone.
-#include <ctype.h>
 #include <string.h>
 
 #include "driver/log.h"
@@ -18,10 +17,6 @@
 #include "serial/port.h"
 
 namespace {
-
-constexpr int32_t kFirstStation = 1;
-constexpr int32_t kLastStation = 255;
-constexpr uint16_t kHighestBit = 15;
 
 // The request cannot be written: the failure line, status 1, nothing sent.
 int32_t Refuse(const char *gas) {
@@ -44,24 +39,14 @@ int32_t WriteN2OpenGate(DriverRequest *request, const char *gas) {
   // A gate no frame can address is refused before anything goes out, the
   // station's initialisation included: an element above 256 would wrap in
   // the element byte and name another object.
-  if (N2OpenRegionNumber(block->region) == 0 || block->element < 1 || block->element > kN2OpenMaxElement) {
+  if (!N2OpenGateAddressable(block->region, block->element)) {
     ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() invalid N2OPEN region %d element %d. GAS=%s", channel,
            block->region, block->element, gas);
     return 1;
   }
 
-  if (context->n2openInitialised[station] == 0) {
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Initializing 'N2OPEN' station %d", channel, station);
-    const int16_t init = N2OPEN_InitStation(context, station);
-    if (init != 0) {
-      ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() Failed to Initialize 'N2OPEN' station %d rc = %d",
-             channel, station, init);
-      return init;
-    }
-    context->n2openInitialised[station] = 1;
-    ZamLog(kLogLevel, "ZAMKT%02d: SingleWrite() 'N2OPEN' station %d initialized successfully", channel,
-           station);
-  }
+  const int16_t init = N2OpenEnsureInitialised(context, station, "SingleWrite");
+  if (init != 0) return init;
 
   const int written = N2OPEN_DoWriteItem(request);
   if (written == 0) return 0;
@@ -74,8 +59,8 @@ int32_t WriteN2OpenGate(DriverRequest *request, const char *gas) {
   // Either way the write failed, and the request says so.
   int32_t status = written;
   if (written == 1 && IsWritableN2OpenRegion(block->region)) {
-    const int16_t init = N2OPEN_InitStation(context, station);
-    if (init != 0) status = init;
+    const int16_t again = N2OPEN_InitStation(context, station);
+    if (again != 0) status = again;
   }
   return status;
 }
@@ -154,18 +139,12 @@ int32_t SingleWrite(DriverRequest *request) {
 
   // Every message prints the upper-cased GAS; a GAS longer than any gate's
   // is refused before it is used anywhere.
-  char gas[kMaxGasLength + 1];
-  const size_t length = strnlen(block->gas, kMaxGasLength + 1);
-  const size_t kept = length > static_cast<size_t>(kMaxGasLength) ? kMaxGasLength : length;
-  for (size_t i = 0; i < kept; ++i) {
-    gas[i] = static_cast<char>(toupper(static_cast<unsigned char>(block->gas[i])));
-  }
-  gas[kept] = '\0';
-  if (length > kept) return Refuse(gas);
+  GasCopy gas;
+  if (!CopyGasUpper(block->gas, gas)) return Refuse(gas);
 
   if (block->value == nullptr) return Refuse(gas);
   // The station's low byte starts every frame and indexes the station table.
-  if (block->station < kFirstStation || block->station > kLastStation) return Refuse(gas);
+  if (!IsStationAddress(block->station)) return Refuse(gas);
 
   if (IsN2OpenStation(request->context, block->station)) return WriteN2OpenGate(request, gas);
   return WriteSystem91Gate(request, gas);

@@ -1,5 +1,6 @@
 #include "n2/tag_parse.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include "driver/log.h"
@@ -59,6 +60,16 @@ bool SplitGas(const char *family, const char *gas, char (&module)[5], char (&mne
 }
 
 }  // namespace
+
+bool CopyGasUpper(const char *gas, GasCopy &copy) {
+  memset(copy, 0, sizeof copy);
+  if (gas == nullptr) return false;
+  for (int i = 0; i < kMaxGasLength; ++i) {
+    if (gas[i] == '\0') return true;
+    copy[i] = static_cast<char>(toupper(static_cast<unsigned char>(gas[i])));
+  }
+  return gas[kMaxGasLength] == '\0';
+}
 
 bool TypeCheckSwitchOn() { return gTypeCheckSwitch; }
 

@@ -9,6 +9,19 @@
 
 // Longest GAS the parsers accept; longer ones are refused.
 constexpr int kMaxGasLength = 31;
+// Where the mnemonic of a four-character module starts in a GAS
+// ("001TS01START1", "001RTCLTIME").
+constexpr int kMnemonicPosition = 7;
+
+// The upper-cased copy of a GAS that reads and writes look points up with and
+// print in their messages.
+using GasCopy = char[kMaxGasLength + 1];
+
+// Copies at most kMaxGasLength characters of gas, upper-cased, into copy,
+// which is always terminated (empty for a null gas). False when gas is null or
+// longer than kMaxGasLength; the copy then holds its first characters. Reads at
+// most one character past the longest GAS accepted.
+bool CopyGasUpper(const char *gas, GasCopy &copy);
 
 #pragma pack(push, 1)
 struct ParsedTag {

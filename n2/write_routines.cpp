@@ -103,28 +103,16 @@ uint16_t PutMemoryWriteHead(const ReadWriteBlock *block, uint8_t *message) {
   return 4;
 }
 
-// Upper-cased copy of the GAS, cut to the longest GAS a gate may have.
-void UpperGas(const ReadWriteBlock *block, char (&gas)[kMaxGasLength + 1]) {
-  size_t length = 0;
-  for (; length < static_cast<size_t>(kMaxGasLength) && block->gas[length] != '\0'; ++length) {
-    gas[length] = static_cast<char>(toupper(static_cast<unsigned char>(block->gas[length])));
-  }
-  gas[length] = '\0';
-}
-
-// The point mnemonic of a module-qualified GAS ("001TS01START1", "001RTCLTIME")
-// starts behind the station and the four-character module name.
-constexpr size_t kMnemonicStart = 7;
-
+// True when the point mnemonic of the upper-cased GAS starts with prefix.
 bool MnemonicStartsWith(const char *gas, const char *prefix) {
-  if (strlen(gas) < kMnemonicStart) return false;
-  return strncmp(gas + kMnemonicStart, prefix, strlen(prefix)) == 0;
+  if (strlen(gas) < static_cast<size_t>(kMnemonicPosition)) return false;
+  return strncmp(gas + static_cast<size_t>(kMnemonicPosition), prefix, strlen(prefix)) == 0;
 }
 
 // The schedule number of "TS01".."TS08": the two digits at positions 5 and 6.
 // 0 when they are not two digits, which no time schedule module has.
 uint8_t ScheduleNumber(const char *gas) {
-  if (strlen(gas) < kMnemonicStart) return 0;
+  if (strlen(gas) < static_cast<size_t>(kMnemonicPosition)) return 0;
   if (!isdigit(static_cast<unsigned char>(gas[5])) || !isdigit(static_cast<unsigned char>(gas[6]))) {
     return 0;
   }
@@ -189,7 +177,7 @@ bool WriteBit(DriverRequest *request, uint16_t type) {
   if (value == nullptr) return false;
   if (type != kTypeBit8 && type != kTypeBit16) return false;
   const uint16_t bit = static_cast<uint16_t>(block->bit);
-  if (bit > 15) return false;
+  if (bit > kHighestBit) return false;
 
   const uint16_t hostWord = HostWord(value);
   const uint16_t mask = static_cast<uint16_t>(1u << bit);
@@ -256,8 +244,8 @@ bool WriteSchedule(DriverRequest *request) {
   const uint8_t *value = ValueOf(block);
   if (value == nullptr || block->gas == nullptr) return false;
 
-  char gas[kMaxGasLength + 1];
-  UpperGas(block, gas);
+  GasCopy gas;
+  (void)CopyGasUpper(block->gas, gas);  // SingleWrite has refused longer ones
   const uint8_t schedule = ScheduleNumber(gas);
   if (schedule == 0) return false;  // not a time schedule module: nothing to address
 
@@ -288,8 +276,8 @@ bool WriteClock(DriverRequest *request) {
   const uint8_t *value = ValueOf(block);
   if (value == nullptr || block->gas == nullptr) return false;
 
-  char gas[kMaxGasLength + 1];
-  UpperGas(block, gas);
+  GasCopy gas;
+  (void)CopyGasUpper(block->gas, gas);  // SingleWrite has refused longer ones
   const uint32_t number = HostLong(value);
   uint8_t data[3];
   if (MnemonicStartsWith(gas, "TIME")) {

@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include "driver/log.h"
+#include "driver/station_types.h"
 #include "n2/decode.h"
 #include "n2/frame.h"
 #include "n2/protocol.h"
@@ -89,8 +90,7 @@ bool AcceptItemBlock(const char *routine, const ChannelContext *context, const R
     ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid GAS or no value buffer. GAS=%s", context->channelNumber, routine, gas);
     return false;
   }
-  if (block->station < 1 || block->station > 255 || N2OpenRegionNumber(block->region) == 0 || block->element < 1 ||
-      block->element > kN2OpenMaxElement) {
+  if (!IsStationAddress(block->station) || !N2OpenGateAddressable(block->region, block->element)) {
     ZamLog(kLogLevel, "ZAMKT%02d: %s() invalid station %d region %d element %d. GAS=%s", context->channelNumber,
            routine, block->station, block->region, block->element, gas);
     return false;
@@ -191,7 +191,7 @@ int N2_TestAckNak(const char *reply, char *text) {
 
 int16_t N2OPEN_InitStation(ChannelContext *context, int32_t station) {
   if (context == nullptr) return 2;
-  if (station < 1 || station > 255) {
+  if (!IsStationAddress(station)) {
     ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_InitStation() invalid station %d", context->channelNumber, station);
     return 1;
   }
@@ -212,6 +212,23 @@ int16_t N2OPEN_InitStation(ChannelContext *context, int32_t station) {
   int16_t identified = InitExchange(context, station, identify, identifyLength);
   int16_t answered = InitExchange(context, station, status, statusLength);
   return answered != 0 ? answered : identified;
+}
+
+int16_t N2OpenEnsureInitialised(ChannelContext *context, int32_t station, const char *handler) {
+  // Only stations 0..254 have a flag (station 255 is never an N2 Open one).
+  if (station < 0 || station >= kN2OpenFlagSlots) return 1;
+  if (context->n2openInitialised[station] != 0) return 0;
+  const int channel = context->channelNumber;
+  ZamLog(kLogLevel, "ZAMKT%02d: %s() Initializing 'N2OPEN' station %d", channel, handler, station);
+  const int16_t init = N2OPEN_InitStation(context, station);
+  if (init != 0) {
+    ZamLog(kLogLevel, "ZAMKT%02d: %s() Failed to Initialize 'N2OPEN' station %d rc = %d", channel, handler, station,
+           init);
+    return init;
+  }
+  context->n2openInitialised[station] = 1;
+  ZamLog(kLogLevel, "ZAMKT%02d: %s() 'N2OPEN' station %d initialized successfully", channel, handler, station);
+  return 0;
 }
 
 int N2OPEN_DoReadItem(DriverRequest *request) {

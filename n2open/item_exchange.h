@@ -17,6 +17,12 @@ int N2_TestAckNak(const char *reply, char *text);
 // 2 no reply.
 int16_t N2OPEN_InitStation(ChannelContext *context, int32_t station);
 
+// Makes sure an N2 Open station is initialised before an item access: while
+// the station's initialised flag is clear, runs N2OPEN_InitStation and sets the
+// flag on success. handler names the caller in the messages ("SingleRead").
+// 0 when the station is initialised, else the handshake's status.
+int16_t N2OpenEnsureInitialised(ChannelContext *context, int32_t station, const char *handler);
+
 // 0 read and stored, 1 a reply came but was bad (or the gate cannot be
 // addressed), 2 no reply on the last attempt.
 int N2OPEN_DoReadItem(DriverRequest *request);

@@ -56,6 +56,10 @@ uint8_t N2OpenRegionNumber(int32_t regionCode) {
   return 0;
 }
 
+bool N2OpenGateAddressable(int32_t regionCode, int32_t element) {
+  return N2OpenRegionNumber(regionCode) != 0 && element >= 1 && element <= kN2OpenMaxElement;
+}
+
 int16_t N2OPEN_ParseTag(DriverRequest *request) {
   ParseBlock *block = static_cast<ParseBlock *>(request->parameters);
   const int channel = request->context->channelNumber;

@@ -15,4 +15,9 @@ int16_t N2OPEN_ParseTag(DriverRequest *request);
 // 3..7 for the override codes 1008..1012; 0 for any other code.
 uint8_t N2OpenRegionNumber(int32_t regionCode);
 
+// True when a frame can address the gate: a region code of 1001..1012 and an
+// element of 1..256 (the element travels, less one, in a single byte; a
+// larger one would wrap and name another object).
+bool N2OpenGateAddressable(int32_t regionCode, int32_t element);
+
 #endif  // ZAMKT_N2OPEN_TAG_PARSE_H
