@@ -1,26 +1,6 @@
 # Cross build of the 32-bit zamkt.dll, the Windows hosts' ABI, with Debian's mingw-w64
 # (package g++-mingw-w64-i686):
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-set(CMAKE_SYSTEM_NAME Windows)
+set(ZAMKT_MINGW_TRIPLET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
-# The "-posix" compilers: GoogleTest and the C++ library's threads need the
-# POSIX thread model, which the default "-win32" ones lack. The C++ runtime
-# and winpthread are linked statically (top-level CMakeLists.txt), so nothing
-# of the compiler's has to ship beside the DLL.
-find_program(CMAKE_C_COMPILER NAMES i686-w64-mingw32-gcc-posix i686-w64-mingw32-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES i686-w64-mingw32-g++-posix i686-w64-mingw32-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# CTest runs the cross-built test programs under Wine (tests/wine/run.sh
-# prepares its prefix and server first).
-find_program(ZAMKT_WINE NAMES wine)
-if(ZAMKT_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZAMKT_WINE})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
