@@ -7,43 +7,27 @@
 
 #include <string>
 
-#include "driver/zam_main.h"
+#include "driver/requests.h"
 #include "sim/pty_server.h"
 #include "sim/simulator.h"
+#include "tests/support/driver_channel.h"
 
 namespace {
 
 struct Bench {
   n2sim::Simulator simulator;
   n2sim::PtyServer server{&simulator};
-  ChannelContext context;
+  DriverChannel channel;
   bool ready = false;
 
   Bench() {
     setenv("QORPRO_LOG", "/dev/null", 1);
     std::string error;
     if (!simulator.LoadPlant(n2sim::DefaultPlantText(), &error) || !server.Start(&error)) return;
-    memset(&context, 0, sizeof context);
-    InitChannelBlock block;
-    memset(&block, 0, sizeof block);
-    std::string port = server.portName();
-    memcpy(block.portName, port.c_str(), std::min(port.size(), sizeof block.portName - 1));
-    block.enabled = 1;
-    block.timeout = 100;
-    block.settings = PortSettings{9600, 8, 0, 0};
-    ready = Call(kCmdInitChannel, &block) == 0;
+    ready = channel.Init(server.portName(), 100) == 0;
     // The plant's N2 Open device, as its station-type file would say.
-    strcpy(context.stationTypes[5], "N2OPEN");
-    context.n2openInitialised[5] = 0;
-  }
-
-  int32_t Call(int32_t command, void *parameters) {
-    DriverRequest request;
-    memset(&request, 0, sizeof request);
-    request.context = &context;
-    request.command = command;
-    request.parameters = parameters;
-    return ZamMain(&request);
+    strcpy(channel.context()->stationTypes[5], "N2OPEN");
+    channel.context()->n2openInitialised[5] = 0;
   }
 };
 
@@ -59,24 +43,15 @@ void ReadGate(benchmark::State &state, const char *gas, int32_t dataType, int32_
     return;
   }
   ParseBlock parsed;
-  memset(&parsed, 0, sizeof parsed);
-  parsed.gas = gas;
-  parsed.dataType = dataType;
-  parsed.itemCount = items;
-  bench.Call(command == kCmdBlockRead ? kCmdBlockParse : kCmdSingleParse, &parsed);
+  if (command == kCmdBlockRead) {
+    bench.channel.BlockCheck(gas, dataType, items, &parsed);
+  } else {
+    bench.channel.Parse(gas, dataType, &parsed);
+  }
   float values[32];
-  ReadWriteBlock block;
-  memset(&block, 0, sizeof block);
-  block.gas = gas;
-  block.station = parsed.station;
-  block.region = parsed.region;
-  block.element = parsed.element;
-  block.bit = parsed.bit;
-  block.dataType = dataType;
-  block.itemCount = items;
-  block.value = values;
+  ReadWriteBlock block = DriverChannel::BlockFromParse(parsed, gas, dataType, values, items);
   for (auto _ : state) {
-    if (bench.Call(command, &block) != 0) state.SkipWithError("read failed");
+    if (bench.channel.Call(command, &block) != 0) state.SkipWithError("read failed");
   }
   state.SetItemsProcessed(state.iterations() * items);
 }
