@@ -30,11 +30,13 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kProgram = std::string(ZAMKT_BUILD_DIR) + "/n2sim";
 
-// Per-byte reply time-out of the channel (units of 10 ms).
-constexpr int32_t kTimeout = 50;
-// Longest a request may take on a lost port before it counts as a hang. A
-// request that waited out every time-out would take some seconds; this bound
-// only catches waits without end.
+// Per-byte reply time-out of the channel (units of 10 ms): a minute. The
+// stations answer at once while the port is there; once it is lost, a request
+// that waited for even one time-out instead of failing at once would overrun
+// the bound below.
+constexpr int32_t kTimeout = 6000;
+// Longest a request may take on a lost port: far above what failing at once
+// takes, below a single reply time-out.
 constexpr auto kPromptly = std::chrono::seconds(30);
 
 // A link path that fits the 12-character port name field with its NUL
