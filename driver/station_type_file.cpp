@@ -1,5 +1,8 @@
 // The per-channel station-type file "ZAMKTnn.int": one assignment per line,
-// " %03u = %s", naming the device family at a station address.
+// " %03u = %s", naming the device family at a station address. The reader
+// takes at most 1000 lines and the first 255 characters of each (the
+// assignment is at the start; the rest of a longer line is dropped with a
+// message), stops at the first empty line, and reports what it skips.
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>
@@ -11,7 +14,7 @@
 namespace {
 
 constexpr int kMaxLines = 1000;
-constexpr int kLineBufferSize = 256;
+constexpr int kLineBufferSize = 256;  // 255 characters of a line and the NUL
 
 // Families the file may assign; DX9100 is the default and not assignable.
 constexpr const char *kAssignableTypes[] = {kTypeTC9100, kTypeXT9100, kTypeN2Open};
@@ -21,6 +24,36 @@ bool IsAssignable(const char *name) {
     if (strcmp(name, type) == 0) return true;
   }
   return false;
+}
+
+// One line of the file, without its line feed: at most kLineBufferSize - 1
+// characters are kept and terminated, the rest of a longer line is read and
+// dropped (*cut), so that its tail is never taken for a line of its own.
+// *kept counts the characters kept, NUL bytes included. False at the end of
+// the file when not even a line feed was left to read.
+bool ReadFileLine(FILE *file, char (&line)[kLineBufferSize], size_t *kept, bool *cut) {
+  size_t count = 0;
+  bool any = false;
+  *cut = false;
+  for (int c = getc(file); c != EOF; c = getc(file)) {
+    any = true;
+    if (c == '\n') break;
+    if (count < kLineBufferSize - 1) {
+      line[count++] = static_cast<char>(c);
+    } else {
+      *cut = true;
+    }
+  }
+  line[count] = '\0';
+  *kept = count;
+  return any;
+}
+
+// True when the file goes on with a line that is not empty (an empty line or
+// the end of the file would have ended the reading anyway).
+bool MoreLinesFollow(FILE *file) {
+  const int c = getc(file);
+  return c != EOF && c != '\n' && c != '\r';
 }
 
 }  // namespace
@@ -39,15 +72,22 @@ int ReadInitFile(DriverRequest *request) {
   }
 
   char line[kLineBufferSize];
-  for (int count = 0; count < kMaxLines; ++count) {
-    if (fgets(line, sizeof line, file) == nullptr) break;
+  int count = 0;
+  for (; count < kMaxLines; ++count) {
+    size_t length = 0;
+    bool cut = false;
+    if (!ReadFileLine(file, line, &length, &cut)) break;
     // An empty line ends the file: nothing after it is read.
-    if (line[0] == '\r' || line[0] == '\n') break;
-    // Drop the line end (a CR LF pair counts as one line end, as text mode
-    // reading gives it on the host's platform).
-    size_t length = strlen(line);
-    if (length > 0 && line[length - 1] == '\n') line[--length] = '\0';
-    if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
+    if (length == 0 || line[0] == '\r') break;
+    // Drop a carriage return before the line feed (a CR LF pair counts as one
+    // line end, as text mode reading gives it on the host's platform).
+    if (line[length - 1] == '\r') line[--length] = '\0';
+    // The assignment stands at the start of the line; whatever a long line
+    // holds past the buffer is dropped with it, never read as a line.
+    if (cut) {
+      ZamLog(kLogLevel, "ZAMKT%02d: ReadInitFile() File '%s' Line '%s' longer than %d characters, the rest ignored",
+             channel, fileName, line, kLineBufferSize - 1);
+    }
 
     unsigned station = 0;
     char name[kLineBufferSize];
@@ -70,6 +110,10 @@ int ReadInitFile(DriverRequest *request) {
            name);
     memset(context->stationTypes[station], 0, kStationTypeSize);
     memcpy(context->stationTypes[station], name, strlen(name) + 1);
+  }
+  if (count == kMaxLines && MoreLinesFollow(file)) {
+    ZamLog(kLogLevel, "ZAMKT%02d: ReadInitFile() File '%s' has more than %d lines, the rest ignored", channel,
+           fileName, kMaxLines);
   }
   fclose(file);
   return 1;
