@@ -308,6 +308,45 @@ int32_t DecodeDate(const char *text) {
   return dayNumber;
 }
 
+size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type) {
+  if (block == nullptr) return 0;
+  const int32_t items = block->itemCount;
+  if (!BlockSizeValid(items)) return 0;
+  const size_t count = static_cast<size_t>(items);
+  switch (static_cast<uint8_t>(block->dataType)) {
+    case kGateInt16:
+      // Fields that lie in the high byte need the whole word; the others,
+      // and whole words, may come as one byte (DecodeWordField).
+      switch (type) {
+        case kTypeField8:
+        case kTypeField10:
+        case kTypeField12:
+        case kTypeHours:
+        case kTypeWeekday:
+          return 4;
+        default:
+          return 2;
+      }
+    case kGateReal:
+      return 4 * count;
+    case kGateDigital:
+      return type == kTypeBit8 ? 2 : 4;
+    case kGateInt32: {
+      if (items != 1) return 8 * count;
+      GasCopy gas;
+      const char *mnemonic = UpperMnemonic(block->gas, gas);
+      const uint16_t special = static_cast<uint16_t>(block->region);
+      if (special == kSpecialSchedule) return StartsWith(mnemonic, "DAYS") ? 2 : 4;
+      if (special == kSpecialClock) {
+        return StartsWith(mnemonic, "TIME") || StartsWith(mnemonic, "DATE") ? 6 : 0;
+      }
+      return 8;
+    }
+    default:
+      return 0;
+  }
+}
+
 void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_t type) {
   (void)length;  // the field's terminator bounds every conversion
   if (block == nullptr || block->value == nullptr || data == nullptr) return;

@@ -4,6 +4,7 @@
 #ifndef ZAMKT_N2_DECODE_H
 #define ZAMKT_N2_DECODE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "driver/requests.h"
@@ -11,6 +12,13 @@
 // Decodes the data field (the reply's data hex digits, NUL-terminated) into the
 // block's value buffer by the gate data type, point type code and special kind.
 void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_t type);
+
+// The fewest data digits StoreData needs for the block's data type, point type
+// code, special kind and item count: a shorter field would leave digits to be
+// made up. 2 where one byte is a whole answer (byte-wide items, the low-byte
+// fields, the day mask), 0 for the clock's CENT and WDAY (a field without a
+// number leaves the value as it was).
+size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type);
 
 // Converts the 2n characters of text into n bytes, high nibble first
 // (character - '0' for digits, character - 55 otherwise; nothing is checked).

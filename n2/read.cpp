@@ -85,6 +85,19 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
     *status = 1;
     return;
   }
+  // A right frame sum over data that is no hex, or too short for the point,
+  // still carries no value: decoding it would make digits up.
+  const size_t digits = length - kReplyTrailer - 1;
+  if (!IsUpperHex(reply + 1, digits)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() response data not upper-case hex '%s'", handler, reply);
+    *status = 1;
+    return;
+  }
+  if (digits < DataDigitsNeeded(static_cast<ReadWriteBlock *>(request->parameters), tag.type)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() response string too short '%s'", handler, reply);
+    *status = 1;
+    return;
+  }
   reply[length - kReplyTrailer] = '\0';
   StoreData(static_cast<ReadWriteBlock *>(request->parameters), reply + 1,
             static_cast<uint16_t>(length - kReplyTrailer - 1), tag.type);

@@ -57,3 +57,12 @@ bool CheckReplySum(const char *reply) {
   ZamLog(kLogLevel, "ZAMKT: Checksum Error. Plc String %s ", reply);
   return false;
 }
+
+bool IsUpperHex(const char *text, size_t count) {
+  if (text == nullptr) return false;
+  for (size_t i = 0; i < count; ++i) {
+    const char c = text[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}

@@ -2,6 +2,7 @@
 #ifndef ZAMKT_N2_REPLY_CHECK_H
 #define ZAMKT_N2_REPLY_CHECK_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // True when the line starts with "A". Otherwise logs why ("invalid response"
@@ -14,5 +15,9 @@ bool CheckAckNak(const char *reply, uint8_t writeFlag, const char *gas);
 // between the first one and them. Lines under 3 characters fail; lines of any
 // length are checked in full. Logs "ZAMKT: Checksum Error. Plc String %s ".
 bool CheckReplySum(const char *reply);
+
+// True when the count characters of text are all upper-case hex digits
+// (0-9, A-F), the only form data travels in. Nothing is logged.
+bool IsUpperHex(const char *text, size_t count);
 
 #endif  // ZAMKT_N2_REPLY_CHECK_H

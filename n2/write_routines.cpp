@@ -164,6 +164,12 @@ int ReadBackWord(DriverRequest *request, uint16_t *word, uint16_t type) {
     return 1;
   }
   if (!CheckReplySum(reply)) return 1;
+  // Digits that are no hex would turn into other bits, which the write would
+  // then put back into the device.
+  if (!IsUpperHex(reply + 1, length - 7u)) {
+    ZamLog(kLogLevel, "ZAMKT: ReadBackWord() response data not upper-case hex '%s'", reply);
+    return 1;
+  }
 
   uint8_t bytes[2] = {0, 0};
   AsciiHexToVal(reply + 1, bytes, dataBytes);

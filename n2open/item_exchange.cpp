@@ -270,6 +270,14 @@ int N2OPEN_DoReadItem(DriverRequest *request) {
       status = 1;
       continue;
     }
+    // The data between "A" and the frame sum: anything but hex digits would
+    // be decoded into a value the station never sent.
+    if (!IsUpperHex(reply + 1, strlen(reply) - 3)) {
+      ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoReadItem() response data not upper-case hex '%s'",
+             context->channelNumber, reply);
+      status = 1;
+      continue;
+    }
     status = N2OPEN_StoreData(request, reply);
     break;
   }

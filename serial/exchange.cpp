@@ -22,7 +22,19 @@ bool ReceiveReply(ChannelContext *context, char *buffer) {
       buffer[position] = '\0';
       return true;
     }
+    // A NUL (a break or noise on the line) would end the text early and hide
+    // the rest of the line from the checks: the line keeps its length and
+    // fails them instead.
+    if (buffer[position] == '\0') buffer[position] = kNulStandIn;
   }
   ZamLog(kLogLevel, "ZAMKT: Error. CR not found in PLC Reply!");
+  buffer[kReplyBufferSize - 1] = '\0';
+  // The rest of the overlong line is read and dropped up to its carriage
+  // return, so that its tail is not taken for the reply to the next request.
+  for (uint32_t dropped = 0; dropped < kOverlongTailLimit; ++dropped) {
+    char byte = 0;
+    uint32_t got = 0;
+    if (PortReadExact(context->port, &byte, 1, &got) != kPortOk || byte == '\r') break;
+  }
   return false;
 }

@@ -14,10 +14,19 @@ constexpr uint32_t kReplyBufferSize = 1000;
 // Discards stale input, then writes the bytes. True when every byte went out.
 bool SendCommand(ChannelContext *context, const void *bytes, uint16_t count);
 
+// What a NUL byte of a reply line becomes in the buffer: a character no check
+// accepts, so that the line keeps its length.
+constexpr char kNulStandIn = '?';
+// Bytes of an overlong reply line read and dropped after the first 1000, while
+// they keep coming, looking for its carriage return.
+constexpr uint32_t kOverlongTailLimit = 4 * kReplyBufferSize;
+
 // Reads one reply line byte by byte up to its carriage return, which is
-// replaced by NUL. False when a read fails or times out (nothing logged), or
-// when 1000 bytes arrive without a carriage return (logged; the buffer is then
-// not terminated and must not be used).
+// replaced by NUL; NUL bytes of the line become kNulStandIn. False when a read
+// fails or times out (nothing logged), or when 1000 bytes arrive without a
+// carriage return (logged; the rest of the line is then read and dropped up
+// to its carriage return, at most kOverlongTailLimit bytes, and the buffer
+// must not be used).
 bool ReceiveReply(ChannelContext *context, char *buffer);
 
 #endif  // ZAMKT_SERIAL_EXCHANGE_H
