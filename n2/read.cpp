@@ -65,6 +65,21 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
   return true;
 }
 
+// The checks of a System 91 read block beyond AcceptBlock: what the reply is
+// decoded by and what the frame addresses. Logs the refusal; false when
+// refused.
+bool AcceptSystem91Block(const char *handler, const ReadWriteBlock *block, const char *gas) {
+  if (!IsSystem91DataType(block->dataType)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid data type %d. GAS=%s", handler, block->dataType, gas);
+    return false;
+  }
+  if (!IsDeviceAddress(block->element)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid element %d. GAS=%s", handler, block->element, gas);
+    return false;
+  }
+  return true;
+}
+
 // One System 91 exchange after the request went out: receives the reply line
 // and, when it is good, stores its data. Moves *status to 0 on success and to
 // 1 on any reply line that is not good; silence leaves it as it was.
@@ -138,9 +153,19 @@ int32_t ReadWithAttempts(const char *handler, const char *failure, DriverRequest
                          RequestBuilder send) {
   int32_t status = 2;
   ParsedTag tag;
+  const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
   if (!LookupTag(request, &tag, gas)) {
     // The lookup has logged why; without the point's type code there is
     // nothing to decode a reply with, so nothing is sent.
+    status = 1;
+  } else if (GasStation(gas) != block->station) {
+    // The GAS chose the point tables of its station's family; a frame to
+    // another station would read its item as a point it is not.
+    ZamLog(kLogLevel, "ZAMKT: %s() GAS names station %d, the block station %d. GAS=%s", handler, GasStation(gas),
+           block->station, gas);
+    status = 1;
+  } else if (!RegionFitsPoint(block->region, tag)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid region %d. GAS=%s", handler, block->region, gas);
     status = 1;
   } else {
     for (int attempt = 0; attempt < kAttempts && status != 0; ++attempt) {
@@ -179,6 +204,13 @@ int32_t SingleRead(DriverRequest *request) {
     return SingleReadN2Open(request, block, gas);
   }
 
+  if (!AcceptSystem91Block("SingleRead", block, gas)) return 1;
+  // The schedule read sends the count, and the value buffer receives up to
+  // the 32 items of a block at most; with no item nothing would be stored.
+  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
+    ZamLog(kLogLevel, "ZAMKT: SingleRead() invalid item count %d. GAS=%s", block->itemCount, gas);
+    return 1;
+  }
   // A single digital gate stores the one bit of the item it names.
   // The host's data type is an 8-bit code in a 32-bit field.
   if ((block->dataType & 0xFF) == kGateDigital && block->itemCount == 1 &&
@@ -202,6 +234,13 @@ int32_t BlockRead(DriverRequest *request) {
   // are sized for the 32 items the eligibility check admits.
   if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
     ZamLog(kLogLevel, "ZAMKT: BlockRead() invalid item count %d. GAS=%s", block->itemCount, gas);
+    return 1;
+  }
+  if (!AcceptSystem91Block("BlockRead", block, gas)) return 1;
+  // A block is a run of memory items: the schedule and clock areas are read
+  // one point at a time.
+  if (block->region == kSpecialSchedule || block->region == kSpecialClock) {
+    ZamLog(kLogLevel, "ZAMKT: BlockRead() invalid region %d. GAS=%s", block->region, gas);
     return 1;
   }
 

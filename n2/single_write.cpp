@@ -24,6 +24,12 @@ int32_t Refuse(const char *gas) {
   return 1;
 }
 
+// The same after a line that says which field of the block is wrong.
+int32_t Refuse(const char *gas, const char *why, int32_t value) {
+  ZamLog(kLogLevel, "ZAMKT: SingleWrite() %s %d. GAS=%s", why, value, gas);
+  return Refuse(gas);
+}
+
 // Region codes an N2 Open item write can carry: the outputs and their
 // override forms. Inputs (1001, 1002) and anything else cannot be written.
 bool IsWritableN2OpenRegion(int32_t region) {
@@ -88,13 +94,29 @@ int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
   const int32_t dataType = block->dataType & 0xFF;
 
+  // No routine encodes the other data types: nothing could be sent.
+  if (!IsSystem91DataType(dataType)) return Refuse(gas, "invalid data type", block->dataType);
+  // The element is the device address the frame carries in 16 bits.
+  if (!IsDeviceAddress(block->element)) return Refuse(gas, "invalid element", block->element);
   ParsedTag tag;
   if (!LookupTag(request, &tag, gas)) return Refuse(gas);
+  // The GAS chose the point tables of its station's family; the frame goes
+  // to the block's station, which must be the same.
+  if (GasStation(gas) != block->station) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() GAS names station %d, the block station %d. GAS=%s", GasStation(gas),
+           block->station, gas);
+    return Refuse(gas);
+  }
+  // The region picks the schedule or clock area write.
+  if (!RegionFitsPoint(block->region, tag)) return Refuse(gas, "invalid region", block->region);
   if (tag.access == 'R') {
     ZamLog(kLogLevel, "ZAMKT: Error. Writing to read only Gate %s!", gas);
     return 1;
   }
-  if (dataType == kGateDigital && static_cast<uint16_t>(block->bit) > kHighestBit) return Refuse(gas);
+  // The bit is shifted into the item: 0..15, never a wrapped larger number.
+  if (dataType == kGateDigital && (block->bit < 0 || block->bit > kHighestBit)) {
+    return Refuse(gas, "invalid bit", block->bit);
+  }
   if (dataType == kGateReal) {
     // Checked once before any traffic; the routine encodes again per attempt.
     float value;
@@ -133,18 +155,31 @@ int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
 }  // namespace
 
 int32_t SingleWrite(DriverRequest *request) {
-  if (request == nullptr || request->context == nullptr || request->parameters == nullptr) return 1;
+  if (request == nullptr) return 1;
+  if (request->context == nullptr || request->parameters == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() no channel or write block");
+    return 1;
+  }
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
-  if (block->gas == nullptr) return Refuse("");
+  if (block->gas == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() no GAS given");
+    return Refuse("");
+  }
 
   // Every message prints the upper-cased GAS; a GAS longer than any gate's
   // is refused before it is used anywhere.
   GasCopy gas;
-  if (!CopyGasUpper(block->gas, gas)) return Refuse(gas);
+  if (!CopyGasUpper(block->gas, gas)) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() GAS longer than %d characters. GAS=%s", kMaxGasLength, gas);
+    return Refuse(gas);
+  }
 
-  if (block->value == nullptr) return Refuse(gas);
+  if (block->value == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() no value buffer. GAS=%s", gas);
+    return Refuse(gas);
+  }
   // The station's low byte starts every frame and indexes the station table.
-  if (!IsStationAddress(block->station)) return Refuse(gas);
+  if (!IsStationAddress(block->station)) return Refuse(gas, "invalid station", block->station);
 
   if (IsN2OpenStation(request->context, block->station)) return WriteN2OpenGate(request, gas);
   return WriteSystem91Gate(request, gas);

@@ -18,17 +18,6 @@ bool gTypeCheckSwitch = false;
 // Items a block read can fetch in one exchange.
 constexpr int32_t kMaxBlockItems = 32;
 
-// The station number in the first three characters of a GAS, or -1 when one
-// of them is not a decimal digit (the string may be shorter than three).
-int32_t LeadingStation(const char *gas) {
-  int32_t station = 0;
-  for (int i = 0; i < 3; ++i) {
-    if (gas[i] < '0' || gas[i] > '9') return -1;
-    station = station * 10 + (gas[i] - '0');
-  }
-  return station;
-}
-
 // Copies at most `count` characters of text from position `from` of gas into
 // out (NUL-terminated), never reading past the end of gas.
 void CopyField(char *out, const char *gas, size_t gasLength, size_t from, size_t count) {
@@ -101,11 +90,49 @@ bool TypeMatchesGate(int32_t dataType, uint16_t type) {
   }
 }
 
+int32_t GasStation(const char *gas) {
+  if (gas == nullptr) return -1;
+  int32_t station = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (gas[i] < '0' || gas[i] > '9') return -1;
+    station = station * 10 + (gas[i] - '0');
+  }
+  return station;
+}
+
+bool IsSystem91DataType(int32_t dataType) {
+  switch (dataType & 0xFF) {
+    case kGateInt16:
+    case kGateReal:
+    case kGateInt32:
+    case kGateDigital:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int32_t SpecialKindOf(const ParsedTag &tag) {
+  // Schedule periods and clock values live in areas of their own, addressed
+  // by the point's offset alone.
+  if (strncmp(tag.module, "TS", 2) == 0 && tag.type == kTypeLong) return kSpecialSchedule;
+  if (strncmp(tag.module, "RTCL", 4) == 0) return kSpecialClock;
+  return kSpecialNone;
+}
+
+bool RegionFitsPoint(int32_t region, const ParsedTag &tag) {
+  if (region < 0 || region > 0xFFFF) return false;
+  if (region == kSpecialSchedule || region == kSpecialClock) return region == SpecialKindOf(tag);
+  return true;
+}
+
+bool IsDeviceAddress(int32_t element) { return element >= 0 && element <= 0xFFFF; }
+
 bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas) {
   if (gas == nullptr) gas = "";
   // A station that is not 0..255 (non-digits, a short GAS) gets no family
   // from StationTypeOf and so fails as an unknown module.
-  const char *family = StationTypeOf(request->context, LeadingStation(gas));
+  const char *family = StationTypeOf(request->context, GasStation(gas));
   const FamilyTable *table = FindFamily(family);
 
   char module[5] = {};
@@ -162,7 +189,7 @@ int32_t SingleParse(DriverRequest *request) {
   char gas[kMaxGasLength + 1];
   strcpy(gas, block->gas);
 
-  const int32_t station = LeadingStation(gas);
+  const int32_t station = GasStation(gas);
   if (station < 0) {
     ZamLog(kLogLevel, "ZAMKT: SingleParse() illegal PLC Address. Tag address '%s'.", gas);
     return 1;
@@ -183,14 +210,9 @@ int32_t SingleParse(DriverRequest *request) {
 
   if (!TypeMatchesGate(block->dataType, tag.type)) return 1;
   if (block->dataType == kGateReal || block->dataType == kGateInt32) block->width = 32;
-  // Schedule periods and clock values live in areas of their own, addressed
-  // by the point's offset alone.
-  if (strncmp(tag.module, "TS", 2) == 0 && tag.type == kTypeLong) {
-    block->region = kSpecialSchedule;
-    block->element = tag.offset;
-  }
-  if (strncmp(tag.module, "RTCL", 4) == 0) {
-    block->region = kSpecialClock;
+  const int32_t special = SpecialKindOf(tag);
+  if (special != kSpecialNone) {
+    block->region = special;
     block->element = tag.offset;
   }
   return 0;

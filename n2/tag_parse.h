@@ -50,6 +50,30 @@ bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas);
 // True when the point type code accepts the host's gate data type.
 bool TypeMatchesGate(int32_t dataType, uint16_t type);
 
+// True for the gate data types some System 91 point takes (0, 3, 5, 6), judged
+// by the low byte as the reads and writes use it; nothing can be decoded into
+// or encoded from the others.
+bool IsSystem91DataType(int32_t dataType);
+
+// The special kind SingleParse gives the point: kSpecialSchedule for the 32-bit
+// points of a "TS" module, kSpecialClock for the "RTCL" points, else
+// kSpecialNone.
+int32_t SpecialKindOf(const ParsedTag &tag);
+
+// True when a read or write block's region can stand for the point: it fits
+// the 16 bits it is used as, and a special kind is the point's own (a schedule
+// or clock request for another point would address an item of another kind).
+// Any other region is an ordinary point's.
+bool RegionFitsPoint(int32_t region, const ParsedTag &tag);
+
+// The station address in the first three characters of a GAS, or -1 when one
+// of them is not a decimal digit (the GAS may be shorter than three).
+int32_t GasStation(const char *gas);
+
+// True when a read or write block's element is a device address: 0..65535,
+// the 16 bits it is used as (a larger one would name another address).
+bool IsDeviceAddress(int32_t element);
+
 // The process-wide type-check switch: on only while command 4 parses.
 bool TypeCheckSwitchOn();
 

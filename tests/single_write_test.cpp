@@ -134,8 +134,8 @@ TEST_F(SingleWriteTest, RealsAtTheEdgeOfTheRangeAreWritten) {
   }
 }
 
-// No System 91 point takes the data types 1, 2 or 4: five attempts that send
-// nothing, then the failure line.
+// No System 91 point takes the data types 1, 2 or 4: refused before any
+// attempt, with the reason and the failure line.
 TEST_F(SingleWriteTest, GateDataTypesNoPointTakesSendNothing) {
   for (int32_t dataType : {1, 2, 4}) {
     SCOPED_TRACE(dataType);
@@ -146,7 +146,9 @@ TEST_F(SingleWriteTest, GateDataTypesNoPointTakesSendNothing) {
     WriteOutcome out = WriteBlock(block, {});
     EXPECT_EQ(out.status, 1);
     EXPECT_TRUE(out.sent.empty());
-    EXPECT_EQ(out.messages, std::vector<std::string>{kAco1Failed});
+    EXPECT_EQ(out.messages, (std::vector<std::string>{
+                                "ZAMKT: SingleWrite() invalid data type " + std::to_string(dataType) + ". GAS=001GCACO1",
+                                kAco1Failed}));
   }
 }
 
@@ -215,15 +217,21 @@ TEST_F(SingleWriteTest, RequestsThatCannotBeSentAreRefusedWithoutTraffic) {
     return block;
   };
   const Case cases[] = {
-      {"station 0", with([](ReadWriteBlock &b) { b.station = 0; }), {failed}},
-      {"station 256", with([](ReadWriteBlock &b) { b.station = 256; }), {failed}},
-      {"negative station", with([](ReadWriteBlock &b) { b.station = -1; }), {failed}},
-      {"bit 16", with([](ReadWriteBlock &b) { b.bit = 16; }), {failed}},
-      {"no bit", with([](ReadWriteBlock &b) { b.bit = 255; }), {failed}},
-      {"no value buffer", with([](ReadWriteBlock &b) { b.value = nullptr; }), {failed}},
-      {"no GAS", with([](ReadWriteBlock &b) { b.gas = nullptr; }), {"ZAMKT: Single Write failed! GAS="}},
+      {"station 0", with([](ReadWriteBlock &b) { b.station = 0; }),
+       {"ZAMKT: SingleWrite() invalid station 0. GAS=001GCDCO1", failed}},
+      {"station 256", with([](ReadWriteBlock &b) { b.station = 256; }),
+       {"ZAMKT: SingleWrite() invalid station 256. GAS=001GCDCO1", failed}},
+      {"negative station", with([](ReadWriteBlock &b) { b.station = -1; }),
+       {"ZAMKT: SingleWrite() invalid station -1. GAS=001GCDCO1", failed}},
+      {"bit 16", with([](ReadWriteBlock &b) { b.bit = 16; }), {"ZAMKT: SingleWrite() invalid bit 16. GAS=001GCDCO1", failed}},
+      {"no bit", with([](ReadWriteBlock &b) { b.bit = 255; }), {"ZAMKT: SingleWrite() invalid bit 255. GAS=001GCDCO1", failed}},
+      {"no value buffer", with([](ReadWriteBlock &b) { b.value = nullptr; }),
+       {"ZAMKT: SingleWrite() no value buffer. GAS=001GCDCO1", failed}},
+      {"no GAS", with([](ReadWriteBlock &b) { b.gas = nullptr; }),
+       {"ZAMKT: SingleWrite() no GAS given", "ZAMKT: Single Write failed! GAS="}},
       {"GAS of 32 characters", with([&](ReadWriteBlock &b) { b.gas = longGas.c_str(); }),
-       {"ZAMKT: Single Write failed! GAS=" + longGas.substr(0, 31)}},
+       {"ZAMKT: SingleWrite() GAS longer than 31 characters. GAS=" + longGas.substr(0, 31),
+        "ZAMKT: Single Write failed! GAS=" + longGas.substr(0, 31)}},
       {"point not in the tables", with([](ReadWriteBlock &b) { b.gas = "001GCNOPE"; }),
        {"ZAMKT:Illegal Tag Name. GAS = 001GCNOPE", "ZAMKT: Single Write failed! GAS=001GCNOPE"}},
   };
