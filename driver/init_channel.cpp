@@ -24,7 +24,10 @@ int32_t InitChannel(DriverRequest *request) {
 
   ChannelContext *context = request->context;
   const InitChannelBlock *block = static_cast<const InitChannelBlock *>(request->parameters);
-  if (context == nullptr || block == nullptr) return 2;
+  if (context == nullptr || block == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: InitChannel() no channel or parameter block");
+    return 2;
+  }
 
   context->enabled = static_cast<uint32_t>(block->enabled);
   if (block->enabled == 0) return 0;

@@ -22,7 +22,10 @@ int32_t BlockWrite(DriverRequest *) {
 
 int32_t ClosePort(DriverRequest *request) {
   ChannelContext *context = request->context;
-  if (context == nullptr) return 2;
+  if (context == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: ClosePort() no channel");
+    return 2;
+  }
   if (context->port == nullptr) return 0;
   if (PortClose(context->port) != kPortOk) return 2;  // kept, so the host may try again
   context->port = nullptr;
@@ -31,7 +34,10 @@ int32_t ClosePort(DriverRequest *request) {
 
 int32_t ReopenPort(DriverRequest *request) {
   ChannelContext *context = request->context;
-  if (context == nullptr) return 2;
+  if (context == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: ReopenPort() no channel");
+    return 2;
+  }
   PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions);
   if (handle == nullptr) return 2;
   // A port still open under the same name is not closed first: the exclusive
@@ -44,7 +50,10 @@ int32_t ReopenPort(DriverRequest *request) {
 int32_t ChangePort(DriverRequest *request) {
   ChannelContext *context = request->context;
   const ChangePortBlock *block = static_cast<const ChangePortBlock *>(request->parameters);
-  if (context == nullptr || block == nullptr) return 2;
+  if (context == nullptr || block == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: ChangePort() no channel or parameter block");
+    return 2;
+  }
 
   if (block->timeout != 0) {
     int32_t timeout = block->timeout < 0 ? 0 : block->timeout;

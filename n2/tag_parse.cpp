@@ -168,7 +168,11 @@ bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas) {
 }
 
 int32_t SingleParse(DriverRequest *request) {
-  if (request == nullptr || request->parameters == nullptr || request->context == nullptr) return 1;
+  if (request == nullptr) return 1;
+  if (request->parameters == nullptr || request->context == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: SingleParse() no channel or parse block");
+    return 1;
+  }
   ParseBlock *block = static_cast<ParseBlock *>(request->parameters);
   block->bit = kNoBit;
   block->width = 16;
@@ -219,7 +223,11 @@ int32_t SingleParse(DriverRequest *request) {
 }
 
 int32_t BlockParse(DriverRequest *request) {
-  if (request == nullptr || request->parameters == nullptr) return 1;
+  if (request == nullptr) return 1;
+  if (request->parameters == nullptr) {
+    ZamLog(kLogLevel, "ZAMKT: BlockParse() no parse block");
+    return 1;
+  }
   ParseBlock *block = static_cast<ParseBlock *>(request->parameters);
   block->bit = kNoBit;
   block->station = 0;
