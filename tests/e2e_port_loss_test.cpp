@@ -281,6 +281,24 @@ TEST_F(PortLoss, EveryRequestFailsPromptlyWithItsStatusAndTheChannelRecoversAfte
   }
 }
 
+TEST_F(PortLoss, AnN2OpenStationRestartedWithThePortIsInitialisedAgainByItsNextRead) {
+  HostValue value;
+  ASSERT_EQ(channel_.Read("005AO001", kGateReal, value.bytes), 0);
+  LosePort();
+  EXPECT_EQ(Timed("N2 Open read", [&] { return channel_.Read("005AO001", kGateReal, value.bytes); }), 2);
+  std::string error;
+  ASSERT_TRUE(simulator_->Start(&error)) << error;
+  EXPECT_EQ(channel_.Close(), 0);
+  ASSERT_EQ(channel_.Call(kCmdReopenPort, nullptr), 0);
+
+  // The station has forgotten it was identified: the first read is refused
+  // and initialises it again, the next one reads.
+  log_.Clear();
+  EXPECT_EQ(channel_.Read("005AO001", kGateReal, value.bytes), 1);
+  EXPECT_TRUE(log_.Contains("ZAMKT01: MigDoReadItem() failed. Tag address 005AO001: Device is reset"));
+  EXPECT_EQ(channel_.Read("005AO001", kGateReal, value.bytes), 0);
+}
+
 TEST_F(PortLoss, APortLostInTheMiddleOfAChannelsLifeDoesNotDisturbAnotherChannel) {
   // A second simulator and channel on a port of their own go on working
   // while the first port is lost and its channel fails its requests.
