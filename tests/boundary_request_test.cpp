@@ -131,22 +131,6 @@ TEST_F(RequestBoundary, RecordsNoFrameCanCarryAreRefusedWithTheFieldNamed) {
   }
 }
 
-// The same records with the field back in range go out: the refusals above
-// are of the field, not of the gate.
-TEST_F(RequestBoundary, TheSameGatesWithTheirFieldsInRangeAreSent) {
-  ValueBuffer value;
-  ReadWriteBlock highRange = HostBlock("001AI01HR", 1, 0, 1217, kGateReal, value.bytes);
-  highRange.itemCount = 1;
-  Outcome outcome = Exchange({Answer("", DataReply("64B0"))}, [&] { return channel_.Call(kCmdSingleRead, &highRange); });
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(value.Real(), 100.0f);
-
-  ReadWriteBlock start1 = HostBlock("001TS01START1", 1, 84, 5, kGateInt32, value.bytes);
-  outcome = Exchange({Answer("", DataReply("3008"))}, [&] { return channel_.Call(kCmdSingleRead, &start1); });
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(value.Long(), 510);
-}
-
 // Parameter blocks the host left out: every command says so and touches
 // nothing.
 TEST_F(RequestBoundary, MissingParameterBlocksAreRefusedWithAMessage) {

@@ -299,24 +299,4 @@ TEST_F(PortLoss, AnN2OpenStationRestartedWithThePortIsInitialisedAgainByItsNextR
   EXPECT_EQ(channel_.Read("005AO001", kGateReal, value.bytes), 0);
 }
 
-TEST_F(PortLoss, APortLostInTheMiddleOfAChannelsLifeDoesNotDisturbAnotherChannel) {
-  // A second simulator and channel on a port of their own go on working
-  // while the first port is lost and its channel fails its requests.
-  const std::string otherLink = FreeLinkPath();
-  ASSERT_FALSE(otherLink.empty());
-  Simulator other(otherLink);
-  std::string error;
-  ASSERT_TRUE(other.Start(&error)) << error;
-  DriverChannel otherChannel(1);
-  ASSERT_EQ(otherChannel.Init(otherLink, kTimeout), 0);
-
-  LosePort();
-  HostValue value;
-  EXPECT_EQ(Timed("read on the lost port", [&] { return channel_.Read("001GCACO1", kGateReal, value.bytes); }), 2);
-  EXPECT_EQ(otherChannel.Read("001GCACO1", kGateReal, value.bytes), 0);
-  EXPECT_EQ(otherChannel.Close(), 0);
-  other.Kill();
-  unlink(otherLink.c_str());
-}
-
 }  // namespace
