@@ -14,8 +14,8 @@ constexpr uint32_t kReplyBufferSize = 1000;
 // Discards stale input, then writes the bytes. True when every byte went out.
 bool SendCommand(ChannelContext *context, const void *bytes, uint16_t count);
 
-// What a NUL byte of a reply line becomes in the buffer: a character no check
-// accepts, so that the line keeps its length.
+// What a NUL byte of a reply line becomes in the buffer: no hex digit, so that
+// the line keeps its length and the frame sum and data checks refuse it.
 constexpr char kNulStandIn = '?';
 // Bytes of an overlong reply line read and dropped after the first 1000, while
 // they keep coming, looking for its carriage return.
