@@ -12,6 +12,13 @@ namespace {
 // characters has no terminator and is then refused by the opener).
 bool SameName(const char *a, const char *b) { return strncmp(a, b, kPortNameSize) == 0; }
 
+// Stores a newly opened handle, closing the one it replaces (its result is
+// not checked: the record keeps the new port either way).
+void ReplaceHandle(ChannelContext *context, PortHandle handle) {
+  if (context->port != nullptr && context->port != handle) (void)PortClose(context->port);
+  context->port = handle;
+}
+
 }  // namespace
 
 int32_t BlockWrite(DriverRequest *) {
@@ -41,8 +48,10 @@ int32_t ReopenPort(DriverRequest *request) {
   PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions);
   if (handle == nullptr) return 2;
   // A port still open under the same name is not closed first: the exclusive
-  // open then fails above and the old handle stays in the record.
-  context->port = handle;
+  // open then fails above and the old handle stays in the record. When the
+  // open succeeds all the same (the device went away and came back under its
+  // name), the old handle is stale and is let go, so that its slot is free.
+  ReplaceHandle(context, handle);
   context->enabled = 1;
   return 0;
 }
@@ -67,6 +76,6 @@ int32_t ChangePort(DriverRequest *request) {
 
   PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions);
   if (handle == nullptr) return 2;
-  context->port = handle;
+  ReplaceHandle(context, handle);
   return 0;
 }

@@ -100,6 +100,19 @@ TEST(PortCommands, CloseThenReopenKeepsTheStationTable) {
   EXPECT_EQ(channel.Close(), 0);
 }
 
+TEST(PortCommands, ReopenOverAPortThatStillOpensLetsTheOldHandleGo) {
+  // "NUL" opens as often as asked, as a device that went away and came back
+  // under its name does: every reopen must free the handle it replaces, or
+  // the port table runs out after a few dozen.
+  DriverChannel channel;
+  ASSERT_EQ(channel.Init("NUL"), 0);
+  for (int reopen = 0; reopen < 200; ++reopen) {
+    ASSERT_EQ(channel.Call(kCmdReopenPort, nullptr), 0) << "reopen " << reopen;
+    ASSERT_NE(channel.context()->port, nullptr);
+  }
+  EXPECT_EQ(channel.Close(), 0);
+}
+
 ChangePortBlock ChangeTo(const std::string &name, int32_t timeout) {
   ChangePortBlock block;
   memset(&block, 0, sizeof block);
