@@ -40,7 +40,8 @@ struct ExchangeRecord {
                             // "n2open-read", "n2open-write", "n2open-release",
                             // "refused" (bad request), "garbled" (no start
                             // character or station), "unaddressed" (no such
-                            // station: silence)
+                            // station: silence), "reset" (the station
+                            // restarted and lost the request: silence)
   std::string description;  // the request decoded, or what was wrong with it
   Delivery delivery;        // what goes back; silent when nothing does
 };
