@@ -8,6 +8,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "sim/plant.h"
 #include "sim/station.h"
@@ -38,6 +39,12 @@ class FaultInjector {
   // together with every kind drawn by its probability.
   FaultSet Draw(std::mt19937 &random);
   const FaultParams &params() const { return scope_.params; }
+  // Replaces the script: its first step goes with the next exchange.
+  void SetScript(const std::vector<FaultSet> &steps, bool repeats) {
+    scope_.script = steps;
+    scope_.scriptRepeats = repeats;
+    step_ = 0;
+  }
 
  private:
   FaultScope scope_;

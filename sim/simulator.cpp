@@ -169,6 +169,13 @@ void Simulator::SetSeed(uint32_t seed) {
   random_.seed(seed);
 }
 
+bool Simulator::SetScript(int address, const std::vector<FaultSet> &steps, bool repeats) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (bus_->stations.count(address) == 0) return false;
+  bus_->stationFaults[address].SetScript(steps, repeats);
+  return true;
+}
+
 void Simulator::SetObserver(std::function<void(const ExchangeRecord &)> observer) {
   std::lock_guard<std::mutex> lock(mutex_);
   observer_ = std::move(observer);

@@ -63,6 +63,22 @@ TEST_F(SimFaults, AStationScriptCountsOnlyThatStationsExchanges) {
   EXPECT_FALSE(Send().silent);
 }
 
+TEST_F(SimFaults, AScriptSetWhileServingStartsWithTheNextExchangeAndKeepsTheStationsParameters) {
+  Load("fault 1 nak 0 code=7\nscript 1 repeat silence\n");
+  EXPECT_TRUE(Send().silent);
+  ASSERT_TRUE(sim_.SetScript(1, {FaultBit(FaultKind::kNak), 0}));
+  EXPECT_EQ(Send().line, "N07");
+  EXPECT_EQ(Send().Wire(), kGoodReply + "\r");
+  EXPECT_EQ(Send().Wire(), kGoodReply + "\r") << "the old script is gone";
+  ASSERT_TRUE(sim_.SetScript(1, {FaultBit(FaultKind::kSilence)}, true));
+  EXPECT_TRUE(Send().silent);
+  EXPECT_TRUE(Send().silent);
+  ASSERT_TRUE(sim_.SetScript(1, {}));
+  EXPECT_FALSE(Send().silent);
+  EXPECT_FALSE(sim_.SetScript(9, {0})) << "no station 9";
+  EXPECT_EQ(sim_.Count("fault-nak"), 1u);
+}
+
 TEST_F(SimFaults, BusFaultsHitEveryStation) {
   Load("fault bus nak 1\n");
   EXPECT_EQ(Send().line, "N12");
