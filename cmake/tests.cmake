@@ -102,6 +102,16 @@ foreach(test_file ${ZAMKT_TEST_FILES})
   set_tests_properties(${test_name} PROPERTIES TIMEOUT 300)
 endforeach()
 
+# The fault-injection soak (tests/soak/): the program build/zamkt_soak, which
+# ./soak.sh runs in full; CTest runs a short soak of the same program.
+if(TARGET n2sim_core)
+  file(GLOB ZAMKT_SOAK_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/soak/*.cpp)
+  add_executable(zamkt_soak ${ZAMKT_SOAK_SOURCES})
+  target_link_libraries(zamkt_soak PRIVATE zamkt_test_support)
+  add_test(NAME zamkt_soak_short COMMAND zamkt_soak --requests 2000 --seed 7 --reports 5)
+  set_tests_properties(zamkt_soak_short PROPERTIES TIMEOUT 600)
+endif()
+
 # A host that dlopens the driver without linking the logging library.
 add_executable(dlopen_host ${CMAKE_SOURCE_DIR}/tests/hosts/dlopen_host.c)
 target_include_directories(dlopen_host PRIVATE ${CMAKE_SOURCE_DIR})
