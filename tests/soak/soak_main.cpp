@@ -2,7 +2,7 @@
 // bus. Runs the requests, prints what it did and found, and exits 1 when any
 // request broke an invariant (2 on a usage or start-up error).
 //
-//   build/zamkt_soak --requests 20000 --seed 1 --fault-rate 0.07 --outage-rate 0.01
+//   build/zamkt_soak --requests 20000 --seed 1 --fault-rate 0.08 --outage-rate 0.01
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,10 +22,12 @@ constexpr const char *kUsage =
     "injected, checks every answer, and prints the figures.\n"
     "  --requests N      requests to run (default 20000)\n"
     "  --seed S          seed of the requests, values and fault draws (default 1)\n"
-    "  --fault-rate R    chance of a fault drawn for each exchange, 0..1 (default 0.07)\n"
+    "  --fault-rate R    chance of a fault drawn for each exchange, 0..1 (default 0.08)\n"
     "  --outage-rate R   chance that a request meets an outage of its station:\n"
     "                    a run of faulty exchanges (default 0.01)\n"
     "  --timeout-ms T    the channel's read time-out, a multiple of 10 (default 100)\n"
+    "  --set LINE        one more plant statement after the soak's (repeatable), e.g.\n"
+    "                    --set \"fault bus noise 0.02 bytes=1200\"\n"
     "  --reports N       violations described in full (default 20)\n"
     "  --progress N      a progress line on standard error every N requests\n";
 
@@ -59,6 +61,8 @@ int ParseOptions(int argc, char **argv, soak::Options *options) {
     } else if (arg == "--fault-rate") {
       ok = Number(text, 0, 1, &value);
       options->faultRate = value;
+    } else if (arg == "--set") {
+      options->extraStatements.push_back(text);
     } else if (arg == "--outage-rate") {
       ok = Number(text, 0, 1, &value);
       options->outageRate = value;
@@ -97,6 +101,7 @@ void PrintSummary(const soak::Options &options, soak::Soak &run, double seconds)
       options.requests);
   printf("seed %u, faults drawn at %.3f per exchange, outages at %.3f per request, read time-out %d ms\n", options.seed,
          options.faultRate, options.outageRate, options.timeoutMs);
+  for (const std::string &statement : options.extraStatements) printf("plant statement: %s\n", statement.c_str());
   printf("%d gates parsed (commands 3 and 4)\n\n", run.catalogue().parsed);
 
   printf("%-22s %9s %9s %9s %9s\n", "requests by kind", "total", "status 0", "status 1", "status 2");

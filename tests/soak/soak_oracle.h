@@ -8,8 +8,8 @@
 // A reply held back beyond the read time-out may reach the driver during a
 // later attempt, or be thrown away by the next attempt's discard: which one
 // depends on timing the oracle cannot see. A request with such a reply is
-// judged loosely: only statuses that some reading of its exchanges explains
-// are allowed.
+// judged loosely: its frames are checked, its status is not ranked (its
+// values and writes are still checked by the soak).
 #ifndef ZAMKT_TESTS_SOAK_SOAK_ORACLE_H
 #define ZAMKT_TESTS_SOAK_SOAK_ORACLE_H
 
@@ -53,7 +53,8 @@ Frame FrameOf(const n2sim::ExchangeRecord &record);
 // read-modify-write), so only the line exactly as the station sent it is
 // good; otherwise (acknowledgements) any line that starts with "A" is.
 // A reply that starts later than a quarter of the time-out, or whose bytes
-// come further apart, counts as late.
+// come further apart, counts as late; one of more than 999 characters before
+// its CR (noise included) as none.
 Seen SeenOf(const n2sim::ExchangeRecord &record, bool dataReply, int timeoutMs);
 
 // The exchanges a request makes by the driver's rules.
@@ -75,7 +76,7 @@ struct Plan {
 };
 
 struct Verdict {
-  std::vector<int32_t> allowed;  // the status the rules rank, or (loose) every status that fits
+  std::vector<int32_t> allowed;  // the status the rules rank; when loose, every status
   bool loose = false;            // a reply came late
   bool resetSeen = false;        // a station restarted during the request
   std::string problem;           // frames that do not follow the rules; empty when they do

@@ -90,8 +90,9 @@ Soak::~Soak() {
 bool Soak::Start(std::string *error) {
   sim_.SetTimeSource([] { return kNow; });
   sim_.SetSeed(options_.seed);
-  const std::string plant = std::string(n2sim::DefaultPlantText()) + "\ndynamics off\n" +
-                            FaultStatements(options_.faultRate, options_.timeoutMs);
+  std::string plant = std::string(n2sim::DefaultPlantText()) + "\ndynamics off\n" +
+                      FaultStatements(options_.faultRate, options_.timeoutMs);
+  for (const std::string &statement : options_.extraStatements) plant += statement + "\n";
   if (!sim_.LoadPlant(plant, error)) return false;
   dir_.WriteFile(n2sim::StationTypesFileName(1), n2sim::StationTypesFileText(sim_.plant()));
   sim_.SetObserver([this](const n2sim::ExchangeRecord &record) {

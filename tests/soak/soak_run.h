@@ -33,11 +33,12 @@ namespace soak {
 struct Options {
   long requests = 20000;
   uint32_t seed = 1;
-  double faultRate = 0.07;   // chance of a fault on each exchange, drawn independently
-  double outageRate = 0.01;  // chance that a request meets an outage of its station
-  int timeoutMs = 100;       // the channel's read time-out (a multiple of 10)
-  size_t reportLimit = 20;   // violations described in full
-  long progressEvery = 0;    // a progress line on standard error every so many requests; 0 none
+  double faultRate = 0.08;                   // chance of a fault on each exchange, drawn independently
+  double outageRate = 0.01;                  // chance that a request meets an outage of its station
+  int timeoutMs = 100;                       // the channel's read time-out (a multiple of 10)
+  size_t reportLimit = 20;                   // violations described in full
+  long progressEvery = 0;                    // a progress line on standard error every so many requests; 0 none
+  std::vector<std::string> extraStatements;  // plant statements after the soak's own (more faults, say)
 };
 
 // The plant statements of the faults: the rate spread over the kinds, on
