@@ -25,10 +25,11 @@ constexpr const char *kUsage =
     "  --fault-rate R    chance of a fault drawn for each exchange, 0..1 (default 0.08)\n"
     "  --outage-rate R   chance that a request meets an outage of its station:\n"
     "                    a run of faulty exchanges (default 0.01)\n"
-    "  --timeout-ms T    the channel's read time-out, a multiple of 10 (default 100)\n"
+    "  --timeout-ms T    the channel's read time-out, a multiple of 10 (default 200)\n"
     "  --set LINE        one more plant statement after the soak's (repeatable), e.g.\n"
     "                    --set \"fault bus noise 0.02 bytes=1200\"\n"
     "  --reports N       violations described in full (default 20)\n"
+    "  --log FILE        keep the driver's log in FILE\n"
     "  --progress N      a progress line on standard error every N requests\n";
 
 bool Number(const char *text, double low, double high, double *value) {
@@ -61,6 +62,8 @@ int ParseOptions(int argc, char **argv, soak::Options *options) {
     } else if (arg == "--fault-rate") {
       ok = Number(text, 0, 1, &value);
       options->faultRate = value;
+    } else if (arg == "--log") {
+      options->logFile = text;
     } else if (arg == "--set") {
       options->extraStatements.push_back(text);
     } else if (arg == "--outage-rate") {

@@ -11,9 +11,9 @@ namespace {
 
 // Every protocol request is tried this many times.
 constexpr int kAttempts = 5;
-// The driver reads a reply line of at most this many characters before its
-// CR; a longer one counts as no line.
-constexpr size_t kLongestReply = 999;
+// The driver reads at most this many bytes for one reply line, its CR
+// included; a longer line counts as none.
+constexpr size_t kReplyBytesRead = 1000;
 
 constexpr const char *kFrameNames[] = {"memory read", "block read", "area read",    "memory write",
                                        "area write",  "identify",   "status poll",  "item read",
@@ -228,9 +228,12 @@ Seen SeenOf(const n2sim::ExchangeRecord &record, bool dataReply, int timeoutMs) 
   const n2sim::Delivery &d = record.delivery;
   if (d.silent) return Seen::kNone;
   if (d.delayMs > timeoutMs / 4 || d.dribbleMs > timeoutMs / 4) return Seen::kLate;
+  // Bytes of a slow reply that come after the driver stopped reading at its
+  // limit reach whichever attempt reads next.
+  if (d.noise.size() + d.sendBytes > kReplyBytesRead && d.dribbleMs > 0) return Seen::kLate;
   if (d.sendBytes < d.line.size() + 1) return Seen::kNone;  // cut: its CR never comes
   const std::string line = d.noise + d.line;
-  if (line.size() > kLongestReply) return Seen::kNone;
+  if (line.size() + 1 > kReplyBytesRead) return Seen::kNone;
   if (!dataReply) return !line.empty() && line[0] == 'A' ? Seen::kGood : Seen::kBad;
   // The driver checks a data reply's first character, length and frame sum;
   // any change the faults make breaks one of them (noise in front shifts the

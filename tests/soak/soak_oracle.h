@@ -54,7 +54,8 @@ Frame FrameOf(const n2sim::ExchangeRecord &record);
 // good; otherwise (acknowledgements) any line that starts with "A" is.
 // A reply that starts later than a quarter of the time-out, or whose bytes
 // come further apart, counts as late; one of more than 999 characters before
-// its CR (noise included) as none.
+// its CR (noise included) as none, or as late when its bytes come slowly (the
+// rest of it then reaches a later attempt).
 Seen SeenOf(const n2sim::ExchangeRecord &record, bool dataReply, int timeoutMs);
 
 // The exchanges a request makes by the driver's rules.

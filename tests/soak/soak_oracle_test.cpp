@@ -134,6 +134,8 @@ TEST(SeenOfReply, ALineOfMoreThan999CharactersIsNone) {
   EXPECT_EQ(soak::SeenOf(record, false, kTimeoutMs), Seen::kGood) << "999 characters";
   record.delivery.noise += 'A';
   EXPECT_EQ(soak::SeenOf(record, false, kTimeoutMs), Seen::kNone);
+  record.delivery.dribbleMs = 2;
+  EXPECT_EQ(soak::SeenOf(record, false, kTimeoutMs), Seen::kLate) << "its CR comes after the driver gave up";
 }
 
 TEST(SeenOfReply, AStationsOwnRefusalIsNoData) {

@@ -1,7 +1,10 @@
 #include "tests/soak/soak_run.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 
+#include <fstream>
 #include <map>
 
 #include "driver/zam_main.h"
@@ -88,6 +91,10 @@ Soak::~Soak() {
 }
 
 bool Soak::Start(std::string *error) {
+  // The driver's log, one line per message (level, tab, text): quoted in the
+  // report of a request that broke an invariant.
+  logPath_ = options_.logFile.empty() ? dir_.path() + "/driver.log" : options_.logFile;
+  setenv("QORPRO_LOG", logPath_.c_str(), 1);
   sim_.SetTimeSource([] { return kNow; });
   sim_.SetSeed(options_.seed);
   std::string plant = std::string(n2sim::DefaultPlantText()) + "\ndynamics off\n" +
@@ -196,14 +203,13 @@ void Soak::RunOne(long number) {
   const bool read = IsReadKind(gate.kind);
   const e2e::Reading readingBefore = read ? ExpectedReading(sim_, gate, kNow) : e2e::Reading();
 
+  const long logFrom = LogSize();
   const int32_t status = Send(gate, &request);
 
   // A reply held back beyond the time-out still goes out after the driver
   // gave up on it: let it, so that it cannot reach the next request.
   const bool late = AnyLate();
-  if (!server_.WaitIdle(late ? kQuietMs : 0, kSettleLimitMs)) {
-    fprintf(stderr, "zamkt_soak: the line did not go quiet after request %ld\n", number);
-  }
+  const bool quiet = server_.WaitIdle(late ? kQuietMs : 0, kSettleLimitMs);
   if (outage) sim_.SetScript(gate.station, {});  // what the request did not use ends with it
   const std::vector<n2sim::ExchangeRecord> records = TakeRecords();
   PlantState after = Capture(sim_, kNow);
@@ -212,6 +218,7 @@ void Soak::RunOne(long number) {
   const Verdict verdict = Judge(PlanOf(gate, flagBefore != 0), records, options_.timeoutMs);
   std::vector<std::string> problems =
       CheckRequest(request, Outcome{status, verdict, state_, after, readingBefore, readingAfter});
+  if (!quiet) problems.push_back("the line was still busy " + std::to_string(kSettleLimitMs / 1000) + " s after");
   if (gate.kind == Kind::kWarmStart && channel_->context()->n2openInitialised[kN2Open] != flagBefore) {
     problems.push_back("a warm start changed the channel's N2 Open initialised flag");
   }
@@ -232,19 +239,30 @@ void Soak::RunOne(long number) {
     tally_.lateDelays += d.delayMs > options_.timeoutMs ? 1 : 0;
     tally_.lateDribbles += d.dribbleMs > options_.timeoutMs ? 1 : 0;
   }
-  if (!problems.empty()) Report(number, gate, status, problems, records);
+  if (!problems.empty()) Report(number, gate, status, problems, records, logFrom);
   state_ = std::move(after);
 }
 
+long Soak::LogSize() const {
+  struct stat info;
+  return stat(logPath_.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : 0;
+}
+
 void Soak::Report(long number, const Gate &gate, int32_t status, const std::vector<std::string> &problems,
-                  const std::vector<n2sim::ExchangeRecord> &records) {
+                  const std::vector<n2sim::ExchangeRecord> &records, long logFrom) {
   ++tally_.violations;
   if (tally_.reports.size() >= options_.reportLimit) return;
   std::string text = "request " + std::to_string(number) + ": " + KindName(gate.kind) + " " +
                      (gate.gas.empty() ? "station " + std::to_string(gate.station) : gate.gas) + ", status " +
                      std::to_string(status) + "\n";
   for (const std::string &problem : problems) text += "  - " + problem + "\n";
+  text += "  exchanges:\n";
   for (const n2sim::ExchangeRecord &record : records) text += "    " + n2sim::Simulator::FormatTrace(record) + "\n";
+  text += "  driver log:\n";
+  std::ifstream log(logPath_, std::ios::binary);
+  log.seekg(logFrom);
+  std::string line;
+  while (std::getline(log, line)) text += "    " + line + "\n";
   tally_.reports.push_back(text);
 }
 

@@ -35,10 +35,11 @@ struct Options {
   uint32_t seed = 1;
   double faultRate = 0.08;                   // chance of a fault on each exchange, drawn independently
   double outageRate = 0.01;                  // chance that a request meets an outage of its station
-  int timeoutMs = 100;                       // the channel's read time-out (a multiple of 10)
+  int timeoutMs = 200;                       // the channel's read time-out (a multiple of 10)
   size_t reportLimit = 20;                   // violations described in full
   long progressEvery = 0;                    // a progress line on standard error every so many requests; 0 none
   std::vector<std::string> extraStatements;  // plant statements after the soak's own (more faults, say)
+  std::string logFile;                       // where the driver's log goes; empty: a file removed at the end
 };
 
 // The plant statements of the faults: the rate spread over the kinds, on
@@ -84,11 +85,12 @@ class Soak {
   std::vector<n2sim::ExchangeRecord> TakeRecords();
   bool AnyLate();
   void Report(long number, const Gate &gate, int32_t status, const std::vector<std::string> &problems,
-              const std::vector<n2sim::ExchangeRecord> &records);
+              const std::vector<n2sim::ExchangeRecord> &records, long logFrom);
+  long LogSize() const;
 
   Options options_;
-  LogCapture log_;   // the driver's log goes to a file of its own
   TempWorkDir dir_;  // where the driver finds the station-type file
+  std::string logPath_;
   n2sim::Simulator sim_;
   n2sim::PtyServer server_{&sim_};
   std::unique_ptr<DriverChannel> channel_;
