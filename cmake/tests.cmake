@@ -102,6 +102,26 @@ foreach(test_file ${ZAMKT_TEST_FILES})
   set_tests_properties(${test_name} PROPERTIES TIMEOUT 300)
 endforeach()
 
+# The fault-injection soak (tests/soak/): the program build/zamkt_soak, which
+# ./soak.sh runs in full; CTest runs a short soak of the same program.
+# Its oracle and plant comparison have a test program of their own.
+if(TARGET n2sim_core)
+  file(GLOB ZAMKT_SOAK_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/soak/soak_*.cpp)
+  list(FILTER ZAMKT_SOAK_SOURCES EXCLUDE REGEX "(_test|soak_main)\\.cpp$")
+  add_library(zamkt_soak_core STATIC ${ZAMKT_SOAK_SOURCES})
+  target_link_libraries(zamkt_soak_core PUBLIC zamkt_test_support)
+
+  add_executable(zamkt_soak ${CMAKE_SOURCE_DIR}/tests/soak/soak_main.cpp)
+  target_link_libraries(zamkt_soak PRIVATE zamkt_soak_core)
+  add_test(NAME zamkt_soak_short COMMAND zamkt_soak --requests 2000 --seed 7 --reports 5)
+  set_tests_properties(zamkt_soak_short PROPERTIES TIMEOUT 600)
+
+  add_executable(soak_oracle_test ${CMAKE_SOURCE_DIR}/tests/soak/soak_oracle_test.cpp)
+  target_link_libraries(soak_oracle_test PRIVATE zamkt_soak_core GTest::gtest_main)
+  add_test(NAME soak_oracle_test COMMAND soak_oracle_test)
+  set_tests_properties(soak_oracle_test PROPERTIES TIMEOUT 300)
+endif()
+
 # A host that dlopens the driver without linking the logging library.
 add_executable(dlopen_host ${CMAKE_SOURCE_DIR}/tests/hosts/dlopen_host.c)
 target_include_directories(dlopen_host PRIVATE ${CMAKE_SOURCE_DIR})

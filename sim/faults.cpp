@@ -41,9 +41,10 @@ Delivery Shape(const StationReply &reply, FaultSet stationFaults, const FaultPar
   };
   Delivery out;
   out.line = reply.line;
-  if (Has(all, FaultKind::kSilence)) {
+  const FaultSet mute = FaultBit(FaultKind::kSilence) | FaultBit(FaultKind::kReset);
+  if ((all & mute) != 0) {
     out.silent = true;
-    out.faults = FaultBit(FaultKind::kSilence);
+    out.faults = all & mute;
     return out;
   }
   out.faults = all;

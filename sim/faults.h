@@ -8,6 +8,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "sim/plant.h"
 #include "sim/station.h"
@@ -38,6 +39,12 @@ class FaultInjector {
   // together with every kind drawn by its probability.
   FaultSet Draw(std::mt19937 &random);
   const FaultParams &params() const { return scope_.params; }
+  // Replaces the script: its first step goes with the next exchange.
+  void SetScript(const std::vector<FaultSet> &steps, bool repeats) {
+    scope_.script = steps;
+    scope_.scriptRepeats = repeats;
+    step_ = 0;
+  }
 
  private:
   FaultScope scope_;
@@ -46,7 +53,9 @@ class FaultInjector {
 
 // Applies the faults to a station's reply. A fault from the station's set
 // takes the station's parameters, one only from the bus's set the bus's.
-// Silence wins over all; nak replaces the line with "N" + code; badsum
+// Silence and reset win over all (a reset station sends nothing; the
+// simulator has restarted it instead of letting it answer); nak replaces the
+// line with "N" + code; badsum
 // changes the frame sum of a reply that has one (others are left alone);
 // noise puts bytes (never CR or LF) before the reply; cut keeps part of the
 // line and never the CR; delay and dribble only set the timing.

@@ -130,6 +130,13 @@ StationReply N2OpenStation::Handle(std::string_view frame, double now) {
   return Write(message[2], message[3] + 1, message.data() + 4, n - 4);
 }
 
+void N2OpenStation::Restart() {
+  identified_ = false;
+  for (std::vector<Object> &region : regions_) {
+    for (Object &object : region) object.overridden = false;
+  }
+}
+
 StationReply N2OpenStation::Read(int region, int element, double now) {
   const Object *object = Find(region, element);
   if (object == nullptr) return Refuse(kNakNoSuchPoint, "no object " + ObjectName(region, element));

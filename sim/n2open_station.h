@@ -14,6 +14,8 @@
 //   AD:         the 16-bit value, most significant byte first (no status)
 //   BD:         status byte, the byte value
 // Status byte: bit 1 the override flag, bit 6 the state of a binary object.
+// A restart (an injected reset) forgets the identification and releases
+// every override.
 // Errors: N00 item command before identify (init=required), N01 unknown
 // command, N02 frame sum, N05 not hex, wrong length or value, N10 no such
 // region or object, N11 write or release of an input region.
@@ -45,6 +47,11 @@ class N2OpenStation : public Station {
 
   StationReply Handle(std::string_view frame, double now) override;
   bool ApplyValue(const ValueSetting &setting, double now, std::string *error) override;
+  // The station comes back unidentified (item commands get "N00" until the
+  // master identifies it again, when init=required) and with every override
+  // released: overrides are the master's commands, held only while the
+  // device runs. The objects' own values are kept.
+  void Restart() override;
 
   // Object element (1..N) of region 1..7, or null.
   const Object *Find(int region, int element) const;

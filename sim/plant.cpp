@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char *kFamilyNames[] = {"DX9100", "XT9100", "TC9100", "N2OPEN"};
 constexpr const char *kFaultNames[kFaultKinds] = {"silence", "nak",     "badsum", "noise",
-                                                  "cut",     "dribble", "delay"};
+                                                  "cut",     "dribble", "delay",  "reset"};
 
 std::string Lower(std::string_view text) {
   std::string out(text);

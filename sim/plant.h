@@ -20,7 +20,9 @@
 //   fault <addr>|bus <kind> <probability> [code=<n>] [bytes=<n>] [keep=<n>] [ms=<n>]
 //       kind: silence, nak (code=, default 12), badsum, noise (bytes=, default
 //       3), cut (keep= bytes of the reply sent, default half), dribble (ms=
-//       between bytes, default 10), delay (ms= before the reply, default 300).
+//       between bytes, default 10), delay (ms= before the reply, default 300),
+//       reset (the station restarts: the request is lost, no reply, and the
+//       station forgets its session state).
 //       A probability of 0 only sets the parameters for scripts.
 //   script <addr>|bus [repeat] <step> <step> ...
 //       One step per exchange of that station (or of the bus): "ok" or fault
@@ -48,9 +50,9 @@ const char *FamilyName(Family family);
 // Case-insensitive; false for any other name.
 bool FamilyFromName(std::string_view name, Family *family);
 
-enum class FaultKind { kSilence, kNak, kBadSum, kNoise, kCut, kDribble, kDelay };
-constexpr int kFaultKinds = 7;
-// "silence", "nak", "badsum", "noise", "cut", "dribble", "delay".
+enum class FaultKind { kSilence, kNak, kBadSum, kNoise, kCut, kDribble, kDelay, kReset };
+constexpr int kFaultKinds = 8;
+// "silence", "nak", "badsum", "noise", "cut", "dribble", "delay", "reset".
 const char *FaultKindName(FaultKind kind);
 bool FaultKindFromName(std::string_view name, FaultKind *kind);
 

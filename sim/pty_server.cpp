@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -100,8 +101,10 @@ void PtyServer::Serve() {
       if (!SleepUntil(LinePacer::Clock::now() + std::chrono::milliseconds(50))) break;
       continue;
     }
+    busy_ = true;
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n <= 0) {
+      busy_ = !line.empty();
       if (n < 0 && errno != EAGAIN && errno != EINTR &&
           !SleepUntil(LinePacer::Clock::now() + std::chrono::milliseconds(50))) {
         break;
@@ -121,6 +124,7 @@ void PtyServer::Serve() {
         line += buffer[i];
       }
     }
+    busy_ = !line.empty();
   }
 }
 
@@ -145,6 +149,27 @@ void PtyServer::Answer(const std::string &line) {
     due = pacer_.Next(due);
     if (!SleepUntil(due)) return;
     if (!WriteAll(&wire[i], 1)) return;
+  }
+}
+
+bool PtyServer::WaitIdle(int quietMs, int timeoutMs) const {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  Clock::time_point quietSince = Clock::now();
+  bool quiet = false;
+  for (;;) {
+    int waiting = 0;
+    const bool idle = !busy_ && master_ >= 0 && ioctl(master_, FIONREAD, &waiting) == 0 && waiting == 0;
+    const Clock::time_point now = Clock::now();
+    if (!idle) {
+      quiet = false;
+    } else if (!quiet) {
+      quiet = true;
+      quietSince = now;
+    }
+    if (quiet && now - quietSince >= std::chrono::milliseconds(quietMs)) return true;
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 

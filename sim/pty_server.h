@@ -48,6 +48,12 @@ class PtyServer {
   std::string portName() const;
   // Request lines answered or left silent so far.
   uint64_t exchanges() const { return exchanges_.load(); }
+  // Waits until the line has been quiet for quietMs: every request line that
+  // came in is answered, no reply is still being delayed or dribbled out, and
+  // no byte waits to be read. A test calls it between two requests of its
+  // host so that a reply sent after the driver gave up on it cannot reach the
+  // next request. False when timeoutMs passed first.
+  bool WaitIdle(int quietMs, int timeoutMs) const;
 
  private:
   void Serve();
@@ -66,6 +72,7 @@ class PtyServer {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> exchanges_{0};
+  std::atomic<bool> busy_{false};  // between taking bytes in and the end of their answers
   std::mutex sleepMutex_;
   std::condition_variable sleepWake_;
   LinePacer pacer_;

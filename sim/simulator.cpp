@@ -104,6 +104,7 @@ ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
   ExchangeRecord record;
   record.request = std::string(line);
   StationReply reply;
+  Station *target = nullptr;
   FaultSet stationFaults = 0;
   const FaultParams *stationParams = &bus_->plant.busFaults.params;
   const int station = line.size() >= 3 && line[0] == '>' ? HexPairValue(line.substr(1, 2)) : -1;
@@ -122,13 +123,24 @@ ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
       record.delivery.silent = true;
       return record;
     }
-    record.family = FamilyName(it->second->family());
-    reply = it->second->Handle(line, Now());
+    target = it->second.get();
+    record.family = FamilyName(target->family());
     FaultInjector &injector = bus_->stationFaults[station];
     stationFaults = injector.Draw(random_);
     stationParams = &injector.params();
   }
   const FaultSet busFaults = bus_->busFaults.Draw(random_);
+  if (target != nullptr) {
+    // The faults are drawn before the station sees the request: a station
+    // that restarts now never takes the request in.
+    if (((stationFaults | busFaults) & FaultBit(FaultKind::kReset)) != 0) {
+      target->Restart();
+      reply.kind = "reset";
+      reply.description = "station restarted: the request is lost";
+    } else {
+      reply = target->Handle(line, Now());
+    }
+  }
   record.kind = reply.kind;
   record.description = reply.description;
   record.delivery = Shape(reply, stationFaults, *stationParams, busFaults, bus_->busFaults.params(), random_);
@@ -155,6 +167,13 @@ void Simulator::SetTimeSource(std::function<double()> now) {
 void Simulator::SetSeed(uint32_t seed) {
   std::lock_guard<std::mutex> lock(mutex_);
   random_.seed(seed);
+}
+
+bool Simulator::SetScript(int address, const std::vector<FaultSet> &steps, bool repeats) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (bus_->stations.count(address) == 0) return false;
+  bus_->stationFaults[address].SetScript(steps, repeats);
+  return true;
 }
 
 void Simulator::SetObserver(std::function<void(const ExchangeRecord &)> observer) {

@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/faults.h"
 #include "sim/plant.h"
@@ -40,7 +41,8 @@ struct ExchangeRecord {
                             // "n2open-read", "n2open-write", "n2open-release",
                             // "refused" (bad request), "garbled" (no start
                             // character or station), "unaddressed" (no such
-                            // station: silence)
+                            // station: silence), "reset" (the station
+                            // restarted and lost the request: silence)
   std::string description;  // the request decoded, or what was wrong with it
   Delivery delivery;        // what goes back; silent when nothing does
 };
@@ -64,6 +66,11 @@ class Simulator {
   void SetTimeSource(std::function<double()> now);
   // Seeds the fault draws (the default seed is 1).
   void SetSeed(uint32_t seed);
+  // Replaces the fault script of a station of the plant: from its next
+  // exchange on, one step per exchange, on top of the faults drawn by
+  // probability (as a "script" statement would). An empty script ends the
+  // one it had. False when the plant has no such station.
+  bool SetScript(int address, const std::vector<FaultSet> &steps, bool repeats = false);
   // Called with every exchange as it happens (for the trace).
   void SetObserver(std::function<void(const ExchangeRecord &)> observer);
 

@@ -49,6 +49,9 @@ class Station {
   virtual StationReply Handle(std::string_view frame, double now) = 0;
   // Applies an initial value of the plant; false with the reason in error.
   virtual bool ApplyValue(const ValueSetting &setting, double now, std::string *error) = 0;
+  // The station restarts (an injected reset): it forgets what a device keeps
+  // only while it runs, and keeps what survives a power cycle.
+  virtual void Restart() = 0;
 
   int address() const { return address_; }
   Family family() const { return family_; }

@@ -28,6 +28,11 @@ class System91Station : public Station {
 
   StationReply Handle(std::string_view frame, double now) override;
   bool ApplyValue(const ValueSetting &setting, double now, std::string *error) override;
+  // A System 91 controller holds its memory items and time schedules in
+  // non-volatile memory and its real-time clock runs on a battery, and the
+  // System 91 protocol has no session to set up: a restart loses only the
+  // request it was taking.
+  void Restart() override {}
 
   MemoryImage &memory() { return memory_; }
   const MemoryImage &memory() const { return memory_; }

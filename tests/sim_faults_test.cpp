@@ -1,8 +1,9 @@
-// Fault injection by script and by probability, per station and bus-wide, and
-// the line pacer's absolute deadlines.
+// Fault injection by script and by probability, per station and bus-wide; the
+// reset that restarts a station; and the line pacer's absolute deadlines.
 #include <gtest/gtest.h>
 
 #include "sim/faults.h"
+#include "sim/n2open_station.h"
 #include "sim/pacing.h"
 #include "sim/simulator.h"
 #include "sim/wire.h"
@@ -60,6 +61,22 @@ TEST_F(SimFaults, AStationScriptCountsOnlyThatStationsExchanges) {
   EXPECT_FALSE(Send(kOtherRead).silent);
   EXPECT_TRUE(Send().silent);
   EXPECT_FALSE(Send().silent);
+}
+
+TEST_F(SimFaults, AScriptSetWhileServingStartsWithTheNextExchangeAndKeepsTheStationsParameters) {
+  Load("fault 1 nak 0 code=7\nscript 1 repeat silence\n");
+  EXPECT_TRUE(Send().silent);
+  ASSERT_TRUE(sim_.SetScript(1, {FaultBit(FaultKind::kNak), 0}));
+  EXPECT_EQ(Send().line, "N07");
+  EXPECT_EQ(Send().Wire(), kGoodReply + "\r");
+  EXPECT_EQ(Send().Wire(), kGoodReply + "\r") << "the old script is gone";
+  ASSERT_TRUE(sim_.SetScript(1, {FaultBit(FaultKind::kSilence)}, true));
+  EXPECT_TRUE(Send().silent);
+  EXPECT_TRUE(Send().silent);
+  ASSERT_TRUE(sim_.SetScript(1, {}));
+  EXPECT_FALSE(Send().silent);
+  EXPECT_FALSE(sim_.SetScript(9, {0})) << "no station 9";
+  EXPECT_EQ(sim_.Count("fault-nak"), 1u);
 }
 
 TEST_F(SimFaults, BusFaultsHitEveryStation) {
@@ -148,6 +165,83 @@ TEST_F(SimFaults, CountsAndTheirFormat) {
   EXPECT_EQ(sim_.FormatCounts(),
             "requests=4 answered=3 silent=1 fault-nak=1 mem-read=3 station-1=2 station-2=1 station-9=1 "
             "unaddressed=1");
+}
+
+// ---- reset: the station restarts ----------------------------------------------
+
+class SimReset : public ::testing::Test {
+ protected:
+  void Load(const std::string &plant) {
+    std::string error;
+    ASSERT_TRUE(sim_.LoadPlant(plant, &error)) << error;
+  }
+  // The reply line, "(silent)" for none; the exchange kind goes to *kind.
+  std::string Ask(const std::string &line, std::string *kind = nullptr) {
+    const n2sim::ExchangeRecord record = sim_.Exchange(line);
+    if (kind != nullptr) *kind = record.kind;
+    return record.delivery.silent ? "(silent)" : record.delivery.line;
+  }
+
+  n2sim::Simulator sim_;
+};
+
+const std::string kIdentify = n2sim::N2OpenRequest({0x05, 0x04});
+const std::string kStatusPoll = ">05FAB";
+const std::string kReadAo3 = n2sim::N2OpenRequest({0x05, 0x13, 0x02, 0x02});
+// 12.5 (0x41480000) to AO3, and 7.0 (0x40E00000) to AO4.
+const std::string kWriteAo3 = n2sim::N2OpenRequest({0x05, 0x72, 0x03, 0x02, 0x41, 0x48, 0x00, 0x00});
+const std::string kWriteAo4 = n2sim::N2OpenRequest({0x05, 0x72, 0x03, 0x03, 0x40, 0xE0, 0x00, 0x00});
+
+TEST_F(SimReset, AnN2OpenStationLosesTheRequestItsIdentificationAndItsOverrides) {
+  Load("station 5 N2OPEN objects=16 dynamics=off\nvalue 5 AO 3 30.0\nscript 5 ok ok ok reset\n");
+  ASSERT_EQ(Ask(kIdentify), "A");
+  ASSERT_EQ(Ask(kStatusPoll), "A");
+  ASSERT_EQ(Ask(kWriteAo3), "A");
+  std::string kind;
+  EXPECT_EQ(Ask(kWriteAo4, &kind), "(silent)") << "no reply to the request the reset cut off";
+  EXPECT_EQ(kind, "reset");
+  sim_.WithN2Open(5, [](n2sim::N2OpenStation *station) {
+    ASSERT_NE(station, nullptr);
+    EXPECT_FALSE(station->identified());
+    EXPECT_FALSE(station->Find(n2sim::kAO, 3)->overridden) << "overrides are released";
+    EXPECT_FALSE(station->Find(n2sim::kAO, 4)->overridden) << "the lost write was never applied";
+    EXPECT_EQ(station->ValueOf(n2sim::kAO, 3, 0), 30.0) << "its own value is kept";
+  });
+  EXPECT_EQ(Ask(kReadAo3), "N00") << "item commands wait for the identification";
+  ASSERT_EQ(Ask(kIdentify), "A");
+  EXPECT_EQ(Ask(kReadAo3), n2sim::N2OpenDataReply("0041F00000")) << "30.0, no override flag";
+}
+
+TEST_F(SimReset, ASystem91StationLosesOnlyTheRequest) {
+  Load("station 1 DX9100 dynamics=off\nvalue 1 GC ACO1 1.5\nvalue 1 TS01 START1 07:30\nscript 1 reset\n");
+  const std::string write = n2sim::System91Request({0x01, 0xC0, 0x22, 0x00, 0x14});  // ACO1 = 1.0
+  EXPECT_EQ(Ask(write), "(silent)");
+  // Memory and time schedules are what they were: the lost write did not land.
+  EXPECT_EQ(Ask(n2sim::System91Request({0x01, 0x80, 0x22})), n2sim::System91DataReply("0016"));  // 1.5
+  EXPECT_EQ(Ask(n2sim::System91Request({0x01, 0x98, 0x10, 0x05, 0x00, 0x00})), n2sim::System91DataReply("3007"));
+  EXPECT_EQ(Ask(write), "A") << "and it answers the next request as ever";
+}
+
+TEST_F(SimReset, IsCountedAndSilencesWhateverElseWasDrawn) {
+  Load("station 1 DX9100 dynamics=off\nfault 1 reset 1\nfault 1 nak 1\nfault bus delay 1 ms=5\n");
+  const n2sim::ExchangeRecord record = sim_.Exchange(kRead);
+  EXPECT_TRUE(record.delivery.silent);
+  EXPECT_EQ(record.delivery.Wire(), "");
+  EXPECT_EQ(record.delivery.faults, FaultBit(FaultKind::kReset));
+  EXPECT_EQ(sim_.Count("fault-reset"), 1u);
+  EXPECT_EQ(sim_.Count("reset"), 1u);
+  EXPECT_EQ(sim_.Count("silent"), 1u);
+  EXPECT_EQ(sim_.Count("fault-nak"), 0u);
+}
+
+TEST(SimResetPlant, TakesAProbabilityAndNoParameter) {
+  n2sim::PlantSpec plant;
+  std::string error;
+  ASSERT_TRUE(n2sim::ParsePlant("station 1 DX9100\nfault 1 reset 0.25\nscript bus reset ok\n", &plant, &error))
+      << error;
+  EXPECT_DOUBLE_EQ(plant.stations[0].faults.probability[static_cast<int>(FaultKind::kReset)], 0.25);
+  EXPECT_EQ(plant.busFaults.script[0], FaultBit(FaultKind::kReset));
+  EXPECT_FALSE(n2sim::ParsePlant("fault 1 reset 1 ms=3\n", &plant, &error));
 }
 
 TEST(SimPacer, BytesFollowEachOtherAtTheirWireTime) {

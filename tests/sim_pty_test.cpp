@@ -123,6 +123,17 @@ TEST_F(SimPty, NoiseAndCutRepliesAreSentAsShaped) {
   EXPECT_EQ(port.ReadLine(200), kReply.substr(0, 3));
 }
 
+TEST_F(SimPty, IsIdleOnlyOnceADelayedReplyHasGoneOut) {
+  Start("fault 1 delay 1 ms=150\n");
+  Port port(server_.slavePath());
+  EXPECT_TRUE(server_.WaitIdle(10, 2000)) << "nothing asked yet";
+  port.Write(kRead + "\r");
+  EXPECT_FALSE(server_.WaitIdle(10, 50)) << "the reply is still held back";
+  EXPECT_TRUE(server_.WaitIdle(10, 5000));
+  EXPECT_EQ(server_.exchanges(), 1u);
+  EXPECT_EQ(port.ReadLine(0), kReply) << "the reply waits on the port";
+}
+
 TEST_F(SimPty, StopEndsALongDelayAtOnce) {
   Start("fault 1 delay 1 ms=60000\n");
   Port port(server_.slavePath());
