@@ -341,3 +341,43 @@ void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_
       break;  // no System 91 point serves the other host types
   }
 }
+
+bool StoreDataServes(int32_t dataType) {
+  switch (static_cast<uint8_t>(dataType)) {
+    case kGateInt16:
+    case kGateReal:
+    case kGateInt32:
+    case kGateDigital:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits) {
+  if (block == nullptr) return false;
+  const int32_t items = block->itemCount;
+  if (!BlockSizeValid(items)) return true;  // StoreData stores nothing
+  const size_t count = static_cast<size_t>(items);
+  switch (static_cast<uint8_t>(block->dataType)) {
+    case kGateInt16:
+      return digits == 2 || digits >= 4;
+    case kGateReal:
+      return digits >= 4 * count;
+    case kGateInt32: {
+      if (items != 1) return digits >= 8 * count;
+      GasCopy gas;
+      const char *mnemonic = UpperMnemonic(block->gas, gas);
+      const uint16_t special = static_cast<uint16_t>(block->region);
+      if (special == kSpecialSchedule) return digits >= (StartsWith(mnemonic, "DAYS") ? 2u : 4u);
+      if (special == kSpecialClock) {
+        return !(StartsWith(mnemonic, "TIME") || StartsWith(mnemonic, "DATE")) || digits >= 6;
+      }
+      return digits >= 8;
+    }
+    case kGateDigital:
+      return digits >= (type == kTypeBit8 ? 2u : 4u);
+    default:
+      return true;
+  }
+}

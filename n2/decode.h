@@ -4,6 +4,7 @@
 #ifndef ZAMKT_N2_DECODE_H
 #define ZAMKT_N2_DECODE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "driver/requests.h"
@@ -11,6 +12,18 @@
 // Decodes the data field (the reply's data hex digits, NUL-terminated) into the
 // block's value buffer by the gate data type, point type code and special kind.
 void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_t type);
+
+// True when StoreData has a decoding for the gate data type (its low byte):
+// 0, 3, 5 and 6. For the others it stores nothing.
+bool StoreDataServes(int32_t dataType);
+
+// True when a data field of `digits` characters holds every digit StoreData
+// decodes for the block and point type code: the width the station keeps the
+// items in (two hex digits a byte; four decimal digits a schedule time, six a
+// clock time or date) times the number of items. A 16-bit gate also takes a
+// field of exactly one byte. The clock's other points are decimal numbers of
+// any length, and what StoreData stores nothing for needs no digits.
+bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits);
 
 // Converts the 2n characters of text into n bytes, high nibble first
 // (character - '0' for digits, character - 55 otherwise; nothing is checked).

@@ -65,6 +65,23 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
   return true;
 }
 
+// The checks of the value a System 91 read is to store, before anything goes
+// on the line: the count goes out as one byte, and the value buffer and the
+// reply line are sized for the 32 items the eligibility check admits; a data
+// type that no decoding serves would store nothing, and the read must not
+// then report a value. Logs the refusal; false when refused.
+bool AcceptSystem91Value(const char *handler, const ReadWriteBlock *block, const char *gas) {
+  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid item count %d. GAS=%s", handler, block->itemCount, gas);
+    return false;
+  }
+  if (!StoreDataServes(block->dataType)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid data type %d. GAS=%s", handler, block->dataType, gas);
+    return false;
+  }
+  return true;
+}
+
 // One System 91 exchange after the request went out: receives the reply line
 // and, when it is good, stores its data. Moves *status to 0 on success and to
 // 1 on any reply line that is not good; silence leaves it as it was.
@@ -85,9 +102,18 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
     *status = 1;
     return;
   }
+  // A line with fewer data digits than the items take would leave the
+  // decoding to make up the missing ones: the host would get values the
+  // station never sent.
+  ReadWriteBlock *block = static_cast<ReadWriteBlock *>(request->parameters);
+  const size_t digits = length - kReplyTrailer - 1;
+  if (!DataFieldComplete(block, tag.type, digits)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() response string too short '%s'", handler, reply);
+    *status = 1;
+    return;
+  }
   reply[length - kReplyTrailer] = '\0';
-  StoreData(static_cast<ReadWriteBlock *>(request->parameters), reply + 1,
-            static_cast<uint16_t>(length - kReplyTrailer - 1), tag.type);
+  StoreData(block, reply + 1, static_cast<uint16_t>(digits), tag.type);
   *status = 0;
 }
 
@@ -166,6 +192,8 @@ int32_t SingleRead(DriverRequest *request) {
     return SingleReadN2Open(request, block, gas);
   }
 
+  if (!AcceptSystem91Value("SingleRead", block, gas)) return 1;
+
   // A single digital gate stores the one bit of the item it names.
   // The host's data type is an 8-bit code in a 32-bit field.
   if ((block->dataType & 0xFF) == kGateDigital && block->itemCount == 1 &&
@@ -185,12 +213,7 @@ int32_t BlockRead(DriverRequest *request) {
   }
   GasCopy gas;
   if (!AcceptBlock("BlockRead", block, gas)) return 1;
-  // The count goes out as one byte, and the value buffer and the reply line
-  // are sized for the 32 items the eligibility check admits.
-  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
-    ZamLog(kLogLevel, "ZAMKT: BlockRead() invalid item count %d. GAS=%s", block->itemCount, gas);
-    return 1;
-  }
+  if (!AcceptSystem91Value("BlockRead", block, gas)) return 1;
 
   return ReadWithAttempts("BlockRead", "Block Read", request, gas,
                           DeviceAddress(block) >= kFirstFullAddress ? SendBlockReadFull : SendBlockRead);
