@@ -20,8 +20,9 @@
 // The checks: the status is one the command documents; nothing lands behind
 // the host's value buffer; a write or warm start never touches it, nor does
 // a failed read; a successful read stored what an accepted reply line
-// carried, and a successful write was acknowledged; every frame on the line
-// is well formed and names the request's station.
+// carried, and a successful write was acknowledged; a bit write changes the
+// gate's own bit of the item it read back and no other; every frame on the
+// line is well formed and names the request's station.
 #include <string.h>
 
 #include <string>
@@ -111,6 +112,68 @@ void CheckSystem91Read(DriverRequest &request, const ReadWriteBlock &block, cons
   FUZZ_CHECK(digits >= needed && (byteForWord || (block.dataType & 0xFF) != kGateInt16 || digits >= 4),
              "read of %s (type %u, data type %d, %d items) stored %zu digits' worth from '%s'", gas.c_str(), tag.type,
              block.dataType, block.itemCount, digits, line.c_str());
+}
+
+// The message bytes of a request line (without the Fletcher check bytes for
+// System 91 frames), from a line FrameFault has passed.
+std::vector<uint8_t> MessageBytes(const std::string &frame) {
+  std::vector<uint8_t> bytes;
+  for (size_t at = 1; at + 4 < frame.size(); at += 2) {
+    bytes.push_back(static_cast<uint8_t>(fuzz::HexValue(frame[at]) << 4 | fuzz::HexValue(frame[at + 1])));
+  }
+  if (bytes.size() >= 2) bytes.resize(bytes.size() - 2);
+  return bytes;
+}
+
+// The device address of a memory read or write message and where its data
+// starts; false for any other request.
+bool MemoryAccess(const std::vector<uint8_t> &message, uint8_t pagedBase, uint8_t fullCommand, uint16_t *address,
+                  size_t *dataAt) {
+  if (message.size() >= 3 && message[1] >= pagedBase && message[1] < pagedBase + 4) {
+    *address = static_cast<uint16_t>((message[1] - pagedBase) * 256 + message[2]);
+    *dataAt = 3;
+    return true;
+  }
+  if (message.size() >= 4 && message[1] == fullCommand) {
+    *address = static_cast<uint16_t>(message[2] | message[3] << 8);
+    *dataAt = 4;
+    return true;
+  }
+  return false;
+}
+
+// A digital gate is written by reading its item back and writing it again:
+// the write goes to the address read, and changes the gate's own bit alone,
+// set for a nonzero host word and clear for zero.
+void CheckBitWrites(const ReadWriteBlock &block, const std::vector<memory_port::Exchange> &exchanges,
+                    uint16_t hostWord) {
+  for (size_t i = 0; i + 1 < exchanges.size(); ++i) {
+    uint16_t readAddress = 0, writeAddress = 0;
+    size_t readData = 0, writeData = 0;
+    const std::vector<uint8_t> read = MessageBytes(exchanges[i].written);
+    const std::vector<uint8_t> write = MessageBytes(exchanges[i + 1].written);
+    if (!MemoryAccess(read, 0x80, 0x84, &readAddress, &readData) || read.size() != readData) continue;
+    if (!MemoryAccess(write, 0xC0, 0xC4, &writeAddress, &writeData)) continue;
+    FUZZ_CHECK(writeAddress == readAddress, "bit write to %u after reading %u", writeAddress, readAddress);
+    const size_t width = write.size() - writeData;
+    FUZZ_CHECK(width == 1 || width == 2, "bit write of %zu bytes", width);
+    if (exchanges[i].lines.empty()) continue;
+    const std::string &line = exchanges[i].lines.front();
+    uint16_t before = 0, after = 0;
+    bool hex = line.size() > 2 * width;
+    for (size_t b = 0; b < width && hex; ++b) {
+      hex = fuzz::IsUpperHex(line[1 + 2 * b]) && fuzz::IsUpperHex(line[2 + 2 * b]);
+      if (!hex) break;
+      before |=
+          static_cast<uint16_t>((fuzz::HexValue(line[1 + 2 * b]) << 4 | fuzz::HexValue(line[2 + 2 * b])) << (8 * b));
+      after |= static_cast<uint16_t>(write[writeData + b] << (8 * b));
+    }
+    if (!hex) continue;
+    const uint16_t mask = static_cast<uint16_t>(1u << block.bit);
+    FUZZ_CHECK(((before ^ after) & ~mask) == 0, "bit %d write turned %04x into %04x", block.bit, before, after);
+    FUZZ_CHECK(((after & mask) != 0) == (hostWord != 0), "bit %d written as %d for the host word %u", block.bit,
+               (after & mask) != 0, hostWord);
+  }
 }
 
 // The N2 Open read's checks: the accepted line carries every character the
@@ -223,6 +286,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(value.Unchanged(), "a write changed the host's value buffer");
     if (status == 0) {
       FUZZ_CHECK(!lines.empty() && lines.back()[0] == 'A', "write succeeded without an acknowledgement");
+    }
+    if (!n2open && (block.dataType & 0xFF) == kGateDigital && block.bit >= 0 && block.bit <= 15) {
+      CheckBitWrites(block, exchanges, value.At<uint16_t>(2));
     }
     if (status == 2 && !n2open) {
       bool silentAttempt = false;
