@@ -45,13 +45,13 @@ foreach(fuzz_file ${ZAMKT_FUZZ_TARGETS})
   set_target_properties(${fuzz_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
 endforeach()
 
-# The port in memory itself, checked as the targets rely on it.
+# The port in memory and the targets' checks, tested as the targets rely on them.
 if(ZAMKT_TESTS AND NOT ZAMKT_LIBFUZZER)
   find_package(GTest REQUIRED)
-  add_executable(memory_port_test ${CMAKE_SOURCE_DIR}/fuzz/memory_port_test.cpp $<TARGET_OBJECTS:zamkt_core>
-                                  $<TARGET_OBJECTS:zamkt_fuzz_support>)
-  target_include_directories(memory_port_test PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(memory_port_test PRIVATE GTest::gtest_main)
-  add_test(NAME memory_port_test COMMAND memory_port_test)
-  set_tests_properties(memory_port_test PROPERTIES TIMEOUT 300)
+  add_executable(fuzz_support_test ${CMAKE_SOURCE_DIR}/fuzz/fuzz_support_test.cpp $<TARGET_OBJECTS:zamkt_core>
+                                   $<TARGET_OBJECTS:zamkt_fuzz_support>)
+  target_include_directories(fuzz_support_test PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(fuzz_support_test PRIVATE GTest::gtest_main)
+  add_test(NAME fuzz_support_test COMMAND fuzz_support_test)
+  set_tests_properties(fuzz_support_test PROPERTIES TIMEOUT 300)
 endif()

@@ -1,7 +1,8 @@
-// The port in memory that the fuzz targets put under the driver: it must
-// behave as a serial line does for the exchange above it, or the targets
-// would find faults that no line can cause, or miss real ones.
-#include "fuzz/memory_port.h"
+// What the fuzz targets rely on. The port in memory must behave as a serial
+// line does for the exchange above it, and the targets' checks must tell a
+// good line or frame from a bad one: otherwise the targets would report
+// faults that no line can cause, or miss real ones.
+#include "fuzz/fuzz_support.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
@@ -10,8 +11,9 @@
 #include <vector>
 
 #include "driver/requests.h"
+#include "driver/station_types.h"
 #include "driver/zam_main.h"
-#include "fuzz/fuzz_support.h"
+#include "fuzz/memory_port.h"
 #include "serial/exchange.h"
 #include "serial/port.h"
 
@@ -105,6 +107,70 @@ TEST(SplitAnswers, CutsAtEveryLineFeed) {
   EXPECT_EQ(memory_port::SplitAnswers(""), std::vector<std::string>{""});
   EXPECT_EQ(memory_port::SplitAnswers("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
   EXPECT_EQ(memory_port::SplitAnswers("A\r\n"), (std::vector<std::string>{"A\r", ""}));
+}
+
+TEST(ReplySumCorrect, ChecksTheSumOfTheCharactersBetweenTheFirstAndTheLastTwo) {
+  struct Row {
+    const char *line;
+    bool correct;
+  };
+  const Row rows[] = {
+      {"A123400008A", true},    // 394 = 0x18A
+      {"A0041200000E7", true},  // the N2 Open float reply of 10.0
+      {"A1234CA", true},       {"A123400008B", false},
+      {"A123400008a", false},  // lower-case digits
+      {"A00", true},           // nothing summed
+      {"A0", false},           {"", false},
+  };
+  for (const Row &row : rows) EXPECT_EQ(fuzz::ReplySumCorrect(row.line), row.correct) << row.line;
+}
+
+TEST(GuardedBuffer, TellsWritesIntoTheBufferFromWritesBehindIt) {
+  const uint8_t initial[4] = {1, 2, 3, 4};
+  fuzz::GuardedBuffer buffer(8, initial, sizeof initial);
+  EXPECT_TRUE(buffer.Unchanged());
+  EXPECT_EQ(buffer.At<uint8_t>(3), 4);
+  static_cast<uint8_t *>(buffer.data())[7] = 0;
+  EXPECT_FALSE(buffer.Unchanged());
+  EXPECT_TRUE(buffer.GuardIntact());
+  static_cast<uint8_t *>(buffer.data())[8] = 0;
+  EXPECT_FALSE(buffer.GuardIntact());
+}
+
+TEST(Input, GivesZerosOnceExhaustedAndCutsLinesAtLineFeeds) {
+  const uint8_t bytes[] = {0x34, 0x12, 'a', 'b', '\n', 'c'};
+  fuzz::Input input(bytes, sizeof bytes);
+  EXPECT_EQ(input.Int16(), 0x1234);
+  EXPECT_EQ(input.Line(), "ab");
+  EXPECT_EQ(input.Rest(), "c");
+  EXPECT_EQ(input.Byte(), 0);
+  EXPECT_EQ(input.Line(), "");
+}
+
+TEST(SetStationSlot, FillsTheFourFamiliesAndFourBrokenSlots) {
+  ChannelContext context;
+  memset(&context, 0, sizeof context);
+  const char *const names[] = {"DX9100", "XT9100", "TC9100", "N2OPEN"};
+  for (uint8_t choice = 0; choice < 4; ++choice) {
+    fuzz::SetStationSlot(&context, 7, choice);
+    EXPECT_STREQ(StationTypeOf(&context, 7), names[choice]);
+  }
+  fuzz::SetStationSlot(&context, 7, 4);
+  EXPECT_STREQ(StationTypeOf(&context, 7), "") << "unterminated";
+  fuzz::SetStationSlot(&context, 7, 6);
+  EXPECT_STREQ(StationTypeOf(&context, 7), "n2open");
+  fuzz::SetStationSlot(&context, 7, 7);
+  EXPECT_STREQ(StationTypeOf(&context, 7), "DX9100");
+  EXPECT_EQ(context.stationTypes[7][7], 'X') << "junk behind the name";
+  fuzz::SetStationSlot(&context, 255, 3);  // no slot: left alone
+  fuzz::SetStationSlot(&context, -1, 3);
+}
+
+TEST(GasStation, ReadsThreeLeadingDigits) {
+  EXPECT_EQ(fuzz::GasStation("005AO012"), 5);
+  EXPECT_EQ(fuzz::GasStation("255GCDI1"), 255);
+  EXPECT_EQ(fuzz::GasStation("05"), -1);
+  EXPECT_EQ(fuzz::GasStation("0A5GCDI1"), -1);
 }
 
 // The frame check the exchange target applies to every request line, on the
