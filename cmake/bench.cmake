@@ -5,7 +5,7 @@ if(benchmark_FOUND)
   file(GLOB ZAMKT_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
   # The end-to-end benchmarks drive the driver as the tests do, through DriverChannel.
   add_executable(zamkt_bench ${ZAMKT_BENCH_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/driver_channel.cpp
-                             $<TARGET_OBJECTS:zamkt_core>)
+                             ${ZAMKT_DRIVER_OBJECTS})
   target_include_directories(zamkt_bench PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(zamkt_bench PRIVATE qorpro benchmark::benchmark benchmark::benchmark_main Threads::Threads)
   if(TARGET n2sim_core)

@@ -28,7 +28,7 @@ if(WIN32)
   add_library(zamkt_test_support STATIC
     ${CMAKE_SOURCE_DIR}/tests/support/driver_channel.cpp
     ${CMAKE_SOURCE_DIR}/tests/wine/test_environment_win32.cpp
-    $<TARGET_OBJECTS:zamkt_core>)
+    ${ZAMKT_DRIVER_OBJECTS})
   target_include_directories(zamkt_test_support PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(zamkt_test_support PUBLIC qorpro gtest)
   target_compile_definitions(zamkt_test_support PUBLIC
@@ -78,7 +78,7 @@ find_package(GTest REQUIRED)
 find_package(Threads REQUIRED)
 
 file(GLOB ZAMKT_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
-add_library(zamkt_test_support STATIC ${ZAMKT_TEST_SUPPORT_SOURCES} $<TARGET_OBJECTS:zamkt_core>)
+add_library(zamkt_test_support STATIC ${ZAMKT_TEST_SUPPORT_SOURCES} ${ZAMKT_DRIVER_OBJECTS})
 target_include_directories(zamkt_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(zamkt_test_support PUBLIC qorpro GTest::gtest Threads::Threads ${CMAKE_DL_LIBS})
 target_compile_definitions(zamkt_test_support PUBLIC

@@ -347,6 +347,13 @@ size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type) {
   }
 }
 
+bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits) {
+  // A 16-bit item comes as one byte or as a whole word: three digits would
+  // leave the word's last digit to be made up.
+  if (block != nullptr && static_cast<uint8_t>(block->dataType) == kGateInt16 && digits == 3) return false;
+  return digits >= DataDigitsNeeded(block, type);
+}
+
 void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_t type) {
   (void)length;  // the field's terminator bounds every conversion
   if (block == nullptr || block->value == nullptr || data == nullptr) return;

@@ -20,6 +20,11 @@ void StoreData(ReadWriteBlock *block, const char *data, uint16_t length, uint16_
 // number leaves the value as it was).
 size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type);
 
+// True when a data field of `digits` characters holds every digit StoreData
+// decodes for the block and point type code: at least DataDigitsNeeded, and
+// for a 16-bit gate one byte or a whole word, never three digits.
+bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits);
+
 // Converts the 2n characters of text into n bytes, high nibble first
 // (character - '0' for digits, character - 55 otherwise; nothing is checked).
 void AsciiHexToVal(const char *text, uint8_t *bytes, int n);

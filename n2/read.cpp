@@ -108,7 +108,7 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
     *status = 1;
     return;
   }
-  if (digits < DataDigitsNeeded(static_cast<ReadWriteBlock *>(request->parameters), tag.type)) {
+  if (!DataFieldComplete(static_cast<ReadWriteBlock *>(request->parameters), tag.type, digits)) {
     ZamLog(kLogLevel, "ZAMKT: %s() response string too short '%s'", handler, reply);
     *status = 1;
     return;

@@ -11,6 +11,11 @@ command -v nm >/dev/null || packages+=(binutils)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || packages+=(libcli11-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+# The libFuzzer build of the fuzz targets (fuzz/run.sh): clang and its
+# fuzzer and sanitizer runtimes.
+command -v clang++ >/dev/null || packages+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+  packages+=(libclang-rt-14-dev)
 
 if [ ${#packages[@]} -eq 0 ]; then
   exit 0

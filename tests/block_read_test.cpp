@@ -113,6 +113,37 @@ TEST_F(BlockReadTest, DigitalBlockStoresOneWordPerBit) {
   EXPECT_TRUE(value.Untouched(8, sizeof value.bytes));
 }
 
+// A run answered with fewer items than asked for is refused rather than
+// completed with zeros the station never sent.
+struct ShortRunRow {
+  const char *what;
+  const char *gas;
+  int32_t dataType;
+  int32_t items;
+  const char *data;
+};
+
+TEST_F(BlockReadTest, RunsShortOfTheirItemsAreRefused) {
+  const ShortRunRow rows[] = {
+      {"four reals from three", "001GCACO1", kGateReal, 4, "64B064B803A0"},
+      {"two reals ending mid-item", "001GCACO1", kGateReal, 2, "64B064"},
+      {"two counters from one and a half", "001GCCNTR1", kGateInt32, 2, "102700001027"},
+      {"bits of a 16-bit item from one byte", "001GCLRS1", kGateDigital, 4, "05"},
+  };
+  for (const ShortRunRow &row : rows) {
+    SCOPED_TRACE(row.what);
+    log_.Clear();
+    ValueBuffer value;
+    const std::string reply = DataReply(row.data);
+    Outcome outcome = Exchange({Answer("", reply), Silence(""), Silence(""), Silence(""), Silence("")},
+                               [&] { return channel_.BlockReadItems(row.gas, row.dataType, value.bytes, row.items); });
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(log_.Messages(), (Messages{"ZAMKT: BlockRead() response string too short '" + reply + "'",
+                                         std::string("ZAMKT: Block Read failed! GAS=") + row.gas + " rc = 1"}));
+    EXPECT_TRUE(value.Untouched(0, sizeof value.bytes));
+  }
+}
+
 struct StatusRow {
   const char *what;
   std::vector<DeviceStep> script;
@@ -194,6 +225,9 @@ TEST_F(BlockReadTest, RequestsTheDriverCannotAddressAreRefusedWithoutSending) {
       {"negative count",
        HostBlock("001GCACO1", 1, 0, 34, kGateReal, value.bytes, -1),
        {"ZAMKT: BlockRead() invalid item count -1. GAS=001GCACO1"}},
+      {"a data type no decoding stores",
+       HostBlock("001GCACO1", 1, 0, 34, kGateUInt16, value.bytes, 2),
+       {"ZAMKT: BlockRead() invalid data type 1. GAS=001GCACO1"}},
       {"station 0",
        HostBlock("001GCACO1", 0, 0, 34, kGateReal, value.bytes, 2),
        {"ZAMKT: BlockRead() invalid station 0. GAS=001GCACO1"}},

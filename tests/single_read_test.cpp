@@ -272,6 +272,49 @@ TEST_F(SingleReadTest, StatusRanksAnyReplyOverSilenceAndSuccessOverBoth) {
   }
 }
 
+// A reply that passes its checks but carries fewer data digits than the
+// gate's item takes is refused: the missing digits would otherwise reach the
+// host as zeros that the station never sent.
+struct DataFieldRow {
+  const char *what;
+  const char *gas;
+  int32_t dataType;
+  const char *data;
+  int32_t status;
+};
+
+TEST_F(SingleReadTest, RepliesShortOfTheItemsDigitsAreRefused) {
+  const DataFieldRow rows[] = {
+      {"real from two digits", "001AI01HR", kGateReal, "64", 1},
+      {"counter from four digits", "001GCCNTR1", kGateInt32, "1027", 1},
+      {"schedule time from two digits", "001TS01START1", kGateInt32, "30", 1},
+      {"clock time from four digits", "001RTCLTIME", kGateInt32, "1230", 1},
+      {"clock date from five digits", "001RTCLDATE", kGateInt32, "99123", 1},
+      {"16-bit item from three digits", "001DO03DO@", kGateInt16, "7F1", 1},
+      {"bit of a 16-bit item from two digits", "001GCLRS10", kGateDigital, "02", 1},
+      {"16-bit item from one whole byte", "001DO03DO@", kGateInt16, "7F", 0},
+      {"bit of an 8-bit item from two digits", "001GCDI1", kGateDigital, "01", 0},
+      {"schedule days from two digits", "001TS01DAYS1", kGateInt32, "05", 0},
+      {"clock century from two digits", "001RTCLCENT", kGateInt32, "19", 0},
+  };
+  for (const DataFieldRow &row : rows) {
+    SCOPED_TRACE(row.what);
+    log_.Clear();
+    ValueBuffer value;
+    const std::string reply = DataReply(row.data);
+    Outcome outcome = Exchange({Answer("", reply), Silence(""), Silence(""), Silence(""), Silence("")},
+                               [&] { return channel_.Read(row.gas, row.dataType, value.bytes); });
+    EXPECT_EQ(outcome.status, row.status);
+    if (row.status == 0) {
+      EXPECT_TRUE(log_.Messages().empty()) << log_.Messages().front();
+      continue;
+    }
+    EXPECT_EQ(log_.Messages(), (Messages{"ZAMKT: SingleRead() response string too short '" + reply + "'",
+                                         std::string("ZAMKT: Single Read failed! GAS=") + row.gas + " rc = 1"}));
+    EXPECT_TRUE(value.Untouched(0, sizeof value.bytes));
+  }
+}
+
 TEST_F(SingleReadTest, MessagesPrintTheUpperCasedGas) {
   ValueBuffer value;
   const DeviceStep silent = Silence(kHighRange);
@@ -313,6 +356,15 @@ TEST_F(SingleReadTest, RequestsTheDriverCannotAddressAreRefusedWithoutSending) {
       {"no value buffer",
        HostBlock("001AI01HR", 1, 0, 1217, kGateReal, nullptr),
        {"ZAMKT: SingleRead() no value buffer. GAS=001AI01HR"}},
+      {"no item",
+       HostBlock("001AI01HR", 1, 0, 1217, kGateReal, value.bytes, 0),
+       {"ZAMKT: SingleRead() invalid item count 0. GAS=001AI01HR"}},
+      {"33 items",
+       HostBlock("001AI01HR", 1, 0, 1217, kGateReal, value.bytes, 33),
+       {"ZAMKT: SingleRead() invalid item count 33. GAS=001AI01HR"}},
+      {"a data type no decoding stores",
+       HostBlock("001AI01HR", 1, 0, 1217, kGateUInt16, value.bytes),
+       {"ZAMKT: SingleRead() invalid data type 1. GAS=001AI01HR"}},
       {"GAS of 32 characters",
        HostBlock(longGas.c_str(), 1, 0, 1217, kGateReal, value.bytes),
        {"ZAMKT: SingleRead() GAS longer than 31 characters. GAS=" + longGas.substr(0, 31)}},
