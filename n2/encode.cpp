@@ -73,7 +73,7 @@ bool RealToN2Float(float value, uint16_t *word) {
   uint16_t result = static_cast<uint16_t>(exponent * 4096 + mantissa);
   if (negative) result = static_cast<uint16_t>(result | 0x0800);
   *word = result;
-  ZamLog(kTraceLevel, "16 Bit Value = %x ", static_cast<unsigned>(result));
+  ZamTraceWord(result);
   return true;
 }
 
