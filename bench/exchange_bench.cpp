@@ -8,7 +8,6 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "bench/counter_names.h"
+#include "bench/thread_cpu.h"
 #include "driver/requests.h"
 #include "sim/pty_server.h"
 #include "sim/simulator.h"
@@ -45,13 +45,6 @@ Bench &TheBench() {
   return bench;
 }
 
-double ThreadCpuSeconds() {
-  rusage usage;
-  getrusage(RUSAGE_THREAD, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 void ReadGate(benchmark::State &state, const char *gas, int32_t dataType, int32_t items, int32_t command) {
   Bench &bench = TheBench();
   if (!bench.ready) {
@@ -72,13 +65,13 @@ void ReadGate(benchmark::State &state, const char *gas, int32_t dataType, int32_
 
   std::vector<double> times;
   times.reserve(static_cast<size_t>(state.max_iterations));
-  const double cpuStart = ThreadCpuSeconds();
+  const double cpuStart = bench::ThreadCpuSeconds();
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     if (bench.channel.Call(command, &block) != 0) state.SkipWithError("read failed");
     times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  const double cpu = ThreadCpuSeconds() - cpuStart;
+  const double cpu = bench::ThreadCpuSeconds() - cpuStart;
   if (times.empty()) return;
   std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
   state.counters[bench::kMedianRequest] = times[times.size() / 2];

@@ -22,7 +22,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +35,7 @@
 
 #include "bench/figure_rows.h"
 #include "bench/minimum_exchanges.h"
+#include "bench/thread_cpu.h"
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/gate_resolver.h"
 #include "host/zamhost/poller.h"
@@ -100,13 +100,6 @@ bool ReadFile(const std::string &path, std::string *text) {
   return true;
 }
 
-double ThreadCpuSeconds() {
-  rusage usage;
-  getrusage(RUSAGE_THREAD, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
 // What one cycle cost and put on the line.
 struct Cycle {
   double seconds = 0;
@@ -132,12 +125,12 @@ uint64_t Delta(const std::map<std::string, uint64_t> &before, const std::map<std
 
 Cycle TimeCycle(zamhost::Poller &poller, int number, const n2sim::Simulator &simulator) {
   const auto before = simulator.Counts();
-  const double cpuStart = ThreadCpuSeconds();
+  const double cpuStart = bench::ThreadCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   poller.RunCycle(number);
   Cycle cycle;
   cycle.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  cycle.cpuSeconds = ThreadCpuSeconds() - cpuStart;
+  cycle.cpuSeconds = bench::ThreadCpuSeconds() - cpuStart;
   const auto after = simulator.Counts();
   cycle.exchanges = Delta(before, after, "requests");
   cycle.requestBytes = Delta(before, after, "request-bytes");
