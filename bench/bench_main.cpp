@@ -91,8 +91,19 @@ std::vector<bench::FigureRow> Figures(const KeepingReporter &runs) {
   if (const Run *run = runs.Find("BM_SingleReadOfARealPoint/real_time")) {
     rows.push_back(bench::TimedRow("Single read through ZamMain against n2sim, unpaced, median",
                                    Counter(*run, bench::kMedianRequest), kPause, "the mandated pause", kPauseLimit));
-    rows.push_back(bench::TimedRow("Driver CPU per exchange (single read, getrusage of the calling thread)",
+    rows.push_back(bench::TimedRow("Driver CPU per exchange (single read, getrusage of the calling thread), median",
                                    Counter(*run, bench::kCpuPerRequest), kTargetCpu, "target", 1.0));
+    rows.push_back(Reference("Driver CPU per exchange (single read), mean", Counter(*run, bench::kMeanCpuPerRequest)));
+  }
+  if (const Run *run = runs.Find("BM_SingleReadWithProcessorsAwake/real_time")) {
+    bench::FigureRow row = Reference("The same single read with the processors kept from halting (a SCHED_IDLE "
+                                     "spinner), median",
+                                     Counter(*run, bench::kMedianRequest));
+    row.bound = bench::Duration(kPause) + " (the mandated pause)";
+    row.ratio = Counter(*run, bench::kMedianRequest) / kPause;
+    rows.push_back(row);
+    rows.push_back(Reference("Driver CPU per exchange with the processors kept from halting, median",
+                             Counter(*run, bench::kCpuPerRequest)));
   }
   if (const Run *run = runs.Find("BM_BlockReadOf32Reals/real_time")) {
     bench::FigureRow row = Reference("Block read of 32 reals against n2sim, unpaced, median",
@@ -100,7 +111,8 @@ std::vector<bench::FigureRow> Figures(const KeepingReporter &runs) {
     row.bound = bench::Duration(kPause) + " (the mandated pause)";
     row.ratio = Counter(*run, bench::kMedianRequest) / kPause;
     rows.push_back(row);
-    rows.push_back(Reference("Driver CPU per exchange (block read of 32 reals)", Counter(*run, bench::kCpuPerRequest)));
+    rows.push_back(Reference("Driver CPU per exchange (block read of 32 reals), median",
+                             Counter(*run, bench::kCpuPerRequest)));
   }
   if (const Run *run = runs.Find("BM_N2OpenItemRead/real_time")) {
     rows.push_back(Reference("N2 Open item read against n2sim, unpaced, median (no pause)",

@@ -7,7 +7,8 @@ namespace bench {
 
 constexpr char kPerParse[] = "per_parse";          // time per gate parse, over every point
 constexpr char kMedianRequest[] = "median";        // median wall time of one request
-constexpr char kCpuPerRequest[] = "cpu_per_req";   // CPU time of the calling thread per request
+constexpr char kCpuPerRequest[] = "cpu_per_req";   // median CPU time of the calling thread per request
+constexpr char kMeanCpuPerRequest[] = "cpu_mean";   // the same, mean
 
 }  // namespace bench
 
