@@ -15,3 +15,5 @@ void ZamLog(int level, const char *format, ...) {
   va_end(args);
   err(level, "%s", message);
 }
+
+void ZamTraceWord(uint16_t word) { err(kTraceLevel, "16 Bit Value = %x ", static_cast<unsigned>(word)); }

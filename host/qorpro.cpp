@@ -1,8 +1,10 @@
 // A minimal host logging library: formats the message and appends one line
-// per call to the file named by QORPRO_LOG, or writes it to standard error.
+// per call to the file named by QORPRO_LOG, or writes it to standard error;
+// messages below the level QORPRO_LEVEL names are dropped.
 #define QORPRO_BUILDING
 #include "host/qorpro.h"
 
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,9 +26,24 @@ void WriteEscaped(FILE *out, const char *message) {
   }
 }
 
+// The lowest level written: QORPRO_LEVEL as a decimal number, or every
+// level when it is unset, empty or not a number.
+long LowestLevelWritten() {
+  const char *text = getenv("QORPRO_LEVEL");
+  if (text == nullptr || text[0] == '\0') return LONG_MIN;
+  char *end = nullptr;
+  const long level = strtol(text, &end, 10);
+  return *end == '\0' ? level : LONG_MIN;
+}
+
 }  // namespace
 
 extern "C" QORPRO_API void err(int level, const char *format, ...) {
+  // The level comes first: a message the configuration drops costs neither
+  // formatting nor a file access (the value encoder's level-8 line comes
+  // with every value it encodes).
+  if (level < LowestLevelWritten()) return;
+
   char message[4096];
   va_list args;
   va_start(args, format);

@@ -19,7 +19,10 @@ extern "C" {
 // Logs one message at the given level. With the environment variable
 // QORPRO_LOG naming a file, appends "<level>\t<message>\n" to it (CR and LF
 // inside the message written as \r and \n); otherwise writes a line to
-// standard error.
+// standard error. With QORPRO_LEVEL set to a number, messages of a lower
+// level are dropped before anything is formatted (QORPRO_LEVEL=32 keeps the
+// driver's messages and drops the value encoder's level-8 trace); unset,
+// every message is written. Both variables are looked up on every call.
 QORPRO_API void err(int level, const char *format, ...);
 
 #ifdef __cplusplus

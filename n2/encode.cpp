@@ -5,6 +5,7 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "driver/log.h"
 
@@ -13,9 +14,44 @@ namespace {
 // Largest integer part the devices' real format is sent with.
 constexpr uint32_t kMaxRealIntegerPart = 32750;
 
-// Holds any float printed with ten decimals: up to 39 integer digits, the
-// point, ten decimals and the terminator.
-constexpr size_t kRealDigitsSize = 64;
+// 10^10: the value is taken to ten decimals. 5^10 and 2^10 make it up.
+constexpr uint64_t kTenDecimals = 10000000000ull;
+constexpr uint64_t kFivePowTen = 9765625ull;
+constexpr int kTwoPowTen = 10;
+// 10^6: what lies below the fourth decimal.
+constexpr uint64_t kBelowFourDecimals = 1000000ull;
+
+// The magnitude times 10^10, rounded to the nearest integer with halves to
+// the even neighbour: the digits that "%.10f" prints for the value, without
+// the cost of printing them (a quarter of a microsecond). Exact, because a
+// float is m x 2^e with m below 2^24: m x 5^10 is below 2^48, and the power
+// of two is a shift whose dropped bits decide the rounding. False for 32768
+// and above, whose integer part is out of range in any case.
+bool TenDecimals(float magnitude, uint64_t *scaled) {
+  if (!(magnitude < 32768.0f)) return false;
+  uint32_t bits;
+  memcpy(&bits, &magnitude, sizeof bits);
+  const uint32_t biased = (bits >> 23) & 0xFF;
+  const uint64_t mantissa = biased == 0 ? (bits & 0x7FFFFF) : ((bits & 0x7FFFFF) | 0x800000);
+  const int exponent = (biased == 0 ? 1 : static_cast<int>(biased)) - 150;
+  const uint64_t product = mantissa * kFivePowTen;  // below 2^48
+  const int shift = exponent + kTwoPowTen;
+  if (shift >= 0) {
+    *scaled = product << shift;  // below 32768 the shift is at most 1
+    return true;
+  }
+  const int drop = -shift;
+  if (drop > 48) {  // the product is below half of 2^drop: rounds to 0
+    *scaled = 0;
+    return true;
+  }
+  uint64_t quotient = product >> drop;
+  const uint64_t rest = product & ((uint64_t{1} << drop) - 1);
+  const uint64_t half = uint64_t{1} << (drop - 1);
+  if (rest > half || (rest == half && (quotient & 1) != 0)) ++quotient;
+  *scaled = quotient;
+  return true;
+}
 
 bool RefuseReal(uint16_t *word) {
   *word = 0;
@@ -33,29 +69,14 @@ bool RealToN2Float(float value, uint16_t *word) {
   // the float's binary exponent: integer part and the first four decimals,
   // truncated, after rounding at the tenth decimal.
   const bool negative = value < 0.0f;
-  const double magnitude = fabs(static_cast<double>(value));
-  char digits[kRealDigitsSize];
-  const int length = snprintf(digits, sizeof digits, "%.10f", magnitude);
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof digits) return RefuseReal(word);
-
-  // digits reads "<integer part><decimal point><ten decimals>"; the point is
-  // whatever the process's locale prints, so the parts are found by position.
-  int integerDigits = 0;
-  while (digits[integerDigits] >= '0' && digits[integerDigits] <= '9') ++integerDigits;
-  if (integerDigits > 5) return RefuseReal(word);  // six digits or more: far above the limit
-  if (length < integerDigits + 11) return RefuseReal(word);
-  uint32_t integerPart = 0;
-  for (int i = 0; i < integerDigits; ++i) {
-    integerPart = integerPart * 10 + static_cast<uint32_t>(digits[i] - '0');
-  }
+  uint64_t scaled = 0;
+  if (!TenDecimals(fabsf(value), &scaled)) return RefuseReal(word);
+  const uint32_t integerPart = static_cast<uint32_t>(scaled / kTenDecimals);
   if (integerPart > kMaxRealIntegerPart) return RefuseReal(word);
-
   // The fraction in units of 1/10000: the first four decimals. Below 1 these
   // are also the first four significant digits scaled down by the zeros after
   // the point (0.05 gives 500), and nothing once four zeros lead.
-  const char *decimals = digits + length - 10;
-  uint16_t fraction = 0;
-  for (int i = 0; i < 4; ++i) fraction = static_cast<uint16_t>(fraction * 10 + (decimals[i] - '0'));
+  const uint16_t fraction = static_cast<uint16_t>((scaled % kTenDecimals) / kBelowFourDecimals);
 
   uint16_t exponent = 0;
   uint16_t mantissa;
@@ -73,7 +94,7 @@ bool RealToN2Float(float value, uint16_t *word) {
   uint16_t result = static_cast<uint16_t>(exponent * 4096 + mantissa);
   if (negative) result = static_cast<uint16_t>(result | 0x0800);
   *word = result;
-  ZamLog(kTraceLevel, "16 Bit Value = %x ", static_cast<unsigned>(result));
+  ZamTraceWord(result);
   return true;
 }
 

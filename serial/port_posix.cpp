@@ -155,10 +155,28 @@ void CloseDescriptor(int fd, bool exclusive) {
 
 // Reads up to count bytes, waiting at most timeoutMs for all of them. False
 // on a read error; *got receives what arrived.
+//
+// What already waits in the input queue is taken first (the line has VMIN
+// and VTIME 0, so such a read never blocks); poll() runs only when the queue
+// is empty. A reply that is arriving is then read with one system call per
+// call instead of two.
 bool ReadWithin(int fd, uint8_t *buffer, uint32_t count, uint32_t timeoutMs, uint32_t *got) {
   *got = 0;
   uint64_t deadline = NowMs() + timeoutMs;
+  bool readyAfterWait = false;  // poll() reported input and nothing has been read since
   while (*got < count) {
+    ssize_t n = read(fd, buffer + *got, count - *got);
+    if (n > 0) {
+      *got += static_cast<uint32_t>(n);
+      readyAfterWait = false;
+      continue;
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return *got > 0;  // a hung-up line after some bytes: hand those over
+    } else if (readyAfterWait) {
+      return true;  // readable yet nothing to read: end of file, nothing more will come
+    }
     uint64_t now = NowMs();
     int wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
     pollfd pfd = {fd, POLLIN, 0};
@@ -168,13 +186,7 @@ bool ReadWithin(int fd, uint8_t *buffer, uint32_t count, uint32_t timeoutMs, uin
       return false;
     }
     if (ready == 0) return true;  // time-out: what arrived so far
-    ssize_t n = read(fd, buffer + *got, count - *got);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return *got > 0;  // a hung-up line after some bytes: hand those over
-    }
-    if (n == 0) return true;  // end of file: nothing more will come
-    *got += static_cast<uint32_t>(n);
+    readyAfterWait = true;
   }
   return true;
 }

@@ -174,6 +174,10 @@ bool PtyServer::WaitIdle(int quietMs, int timeoutMs) const {
 }
 
 bool PtyServer::SleepUntil(LinePacer::Clock::time_point deadline) {
+  // A deadline already behind us (every deadline, when the line is not paced)
+  // must cost nothing: a timed wait on it still sleeps out the timer slack,
+  // about a tenth of a millisecond on every reply.
+  if (deadline <= LinePacer::Clock::now()) return !stopping_;
   std::unique_lock<std::mutex> lock(sleepMutex_);
   sleepWake_.wait_until(lock, deadline, [this] { return stopping_.load(); });
   return !stopping_;

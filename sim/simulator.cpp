@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "sim/n2open_station.h"
@@ -148,6 +149,12 @@ ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
 }
 
 void Simulator::CountLocked(const ExchangeRecord &record) {
+  // The bytes on the line: the request with its CR, and what the reply puts
+  // out (noise included, a cut reply only as far as it goes).
+  const Delivery &delivery = record.delivery;
+  counts_["request-bytes"] += record.request.size() + 1;
+  counts_["reply-bytes"] +=
+      delivery.silent ? 0 : delivery.noise.size() + std::min(delivery.sendBytes, delivery.line.size() + 1);
   ++counts_["requests"];
   ++counts_[record.kind];
   ++counts_[record.delivery.silent ? "silent" : "answered"];
@@ -205,7 +212,7 @@ uint64_t Simulator::Count(const std::string &key) const {
 std::string Simulator::FormatCounts() const {
   std::map<std::string, uint64_t> counts = Counts();
   std::string text;
-  for (const char *first : {"requests", "answered", "silent"}) {
+  for (const char *first : {"requests", "answered", "silent", "request-bytes", "reply-bytes"}) {
     text += std::string(text.empty() ? "" : " ") + first + "=" + std::to_string(counts[first]);
     counts.erase(first);
   }

@@ -79,11 +79,13 @@ class Simulator {
   PlantSpec plant() const;
 
   // Counts of the exchanges so far: "requests", "answered", "silent",
-  // every kind of ExchangeRecord, "station-N" per station, "fault-KIND"
-  // per injected fault. Kinds never seen are absent (count 0).
+  // "request-bytes" and "reply-bytes" (the bytes on the line each way, CRs
+  // included), every kind of ExchangeRecord, "station-N" per station,
+  // "fault-KIND" per injected fault. Kinds never seen are absent (count 0).
   std::map<std::string, uint64_t> Counts() const;
   uint64_t Count(const std::string &key) const;
-  // "requests=12 answered=11 block-read=1 ..." on one line.
+  // "requests=12 answered=11 silent=1 request-bytes=180 reply-bytes=144
+  // block-read=1 ..." on one line.
   std::string FormatCounts() const;
   // One trace line: station, decoded request, request and reply text.
   static std::string FormatTrace(const ExchangeRecord &record);

@@ -53,6 +53,20 @@ TEST(LoggingLibrary, OneCallIsAlwaysOneLine) {
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"32\ttwo\\r\\nlines 7", "8\t16 Bit Value = 1400 "}));
 }
 
+TEST(LoggingLibrary, LevelSettingDropsLowerLevelsOnly) {
+  LogCapture log;
+  setenv("QORPRO_LEVEL", "32", 1);
+  err(8, "16 Bit Value = %x ", 0x1400);
+  err(32, "ZAMKT: kept");
+  err(33, "above");
+  setenv("QORPRO_LEVEL", "not a level", 1);  // unusable: every level is written
+  err(8, "16 Bit Value = %x ", 0x1C00);
+  unsetenv("QORPRO_LEVEL");
+  err(8, "16 Bit Value = %x ", 0x2D00);
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"32\tZAMKT: kept", "33\tabove", "8\t16 Bit Value = 1c00 ",
+                                                   "8\t16 Bit Value = 2d00 "}));
+}
+
 TEST(LoggingLibrary, UnwritableLogFileFallsBackToStandardError) {
   setenv("QORPRO_LOG", "/nonexistent-dir/zamkt.log", 1);
   testing::internal::CaptureStderr();

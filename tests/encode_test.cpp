@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <string>
@@ -113,6 +114,58 @@ TEST(RealToN2Float, TruncatesByLessThanOneMantissaStepOverTheWholeRange) {
       ASSERT_EQ(std::signbit(device), std::signbit(value)) << value;
     }
   }
+}
+
+// The encoder's integer part and four decimals as the decimal text of the
+// value shows them: printed with ten decimals, cut after the fourth.
+bool PrintedDigits(float value, uint32_t *integerPart, uint32_t *fraction) {
+  char digits[64];
+  const int length = snprintf(digits, sizeof digits, "%.10f", std::fabs(static_cast<double>(value)));
+  int integerDigits = 0;
+  while (digits[integerDigits] >= '0' && digits[integerDigits] <= '9') ++integerDigits;
+  if (integerDigits > 5) return false;
+  *integerPart = static_cast<uint32_t>(strtoul(std::string(digits, integerDigits).c_str(), nullptr, 10));
+  *fraction = static_cast<uint32_t>(strtoul(std::string(digits + length - 10, 4).c_str(), nullptr, 10));
+  return *integerPart <= 32750;
+}
+
+// The word built from printed digits, as the devices' own encoder does.
+bool WordFromPrintedDigits(float value, uint16_t *word) {
+  uint32_t integerPart = 0, fraction = 0;
+  if (!PrintedDigits(value, &integerPart, &fraction)) return false;
+  const uint16_t binary = DecimalFractionToBinary(static_cast<uint16_t>(fraction));
+  uint16_t exponent = BitLength(static_cast<uint16_t>(integerPart));
+  uint16_t mantissa = integerPart == 0 ? static_cast<uint16_t>(binary >> 5)
+                      : exponent <= 11 ? static_cast<uint16_t>((integerPart << (11 - exponent)) + (binary >> (exponent + 5)))
+                                       : static_cast<uint16_t>((integerPart >> (exponent - 11)) + (binary >> (exponent + 5)));
+  *word = static_cast<uint16_t>(exponent * 4096 + mantissa + (value < 0.0f ? 0x0800 : 0));
+  return true;
+}
+
+TEST(RealToN2Float, TakesTheSameDigitsAsTheValuePrintedWithTenDecimals) {
+  // Every 4093rd float below 32768 in magnitude (subnormals, the halves that
+  // round to even at the tenth decimal, the edge of the range), both signs.
+  LogCapture log;
+  setenv("QORPRO_LEVEL", "32", 1);  // drop the trace line of every value
+  const float limit = 32768.0f;
+  uint32_t limitBits = 0;
+  memcpy(&limitBits, &limit, sizeof limitBits);
+  std::vector<float> values = {0.00005f, 0.00015f, 1.00005f, 4095.00005f, 32750.0f, 32750.999f, 32751.0f};
+  for (uint32_t bits = 0; bits < limitBits; bits += 4093) {
+    float value = 0.0f;
+    memcpy(&value, &bits, sizeof value);
+    values.push_back(value);
+  }
+  for (float magnitude : values) {
+    for (float value : {magnitude, -magnitude}) {
+      uint16_t expected = 0, word = 0xEEEE;
+      const bool accepted = WordFromPrintedDigits(value, &expected);
+      ASSERT_EQ(RealToN2Float(value, &word), accepted) << value;
+      ASSERT_EQ(word, accepted ? expected : 0) << std::hexfloat << value;
+    }
+  }
+  unsetenv("QORPRO_LEVEL");
+  EXPECT_TRUE(log.Contains("ZAMKT: Value out of range. Write failed"));
 }
 
 TEST(DecimalFractionToBinary, ExpandsTenThousandthsIntoElevenBinaryPlaces) {

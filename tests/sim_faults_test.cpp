@@ -163,8 +163,21 @@ TEST_F(SimFaults, CountsAndTheirFormat) {
   Send(kOtherRead);
   Send(n2sim::System91Request({0x09, 0x80, 0x22}));
   EXPECT_EQ(sim_.FormatCounts(),
-            "requests=4 answered=3 silent=1 fault-nak=1 mem-read=3 station-1=2 station-2=1 station-9=1 "
-            "unaddressed=1");
+            "requests=4 answered=3 silent=1 request-bytes=56 reply-bytes=28 fault-nak=1 mem-read=3 station-1=2 "
+            "station-2=1 station-9=1 unaddressed=1");
+}
+
+TEST_F(SimFaults, CountsTheBytesOnTheLineEachWay) {
+  Load("script 1 nak cut silence noise ok\n");
+  size_t wire = 0;
+  for (int i = 0; i < 5; ++i) wire += Send().Wire().size();
+  Send(n2sim::System91Request({0x09, 0x80, 0x22}));  // no station 9: no reply
+  // Six requests of 13 characters and their CR; replies "N12" + CR, half of
+  // the 11-character reply without CR, nothing, 3 bytes of noise before the
+  // reply and its CR, the reply and its CR.
+  EXPECT_EQ(sim_.Count("request-bytes"), 6u * 14);
+  EXPECT_EQ(sim_.Count("reply-bytes"), 4u + 5 + 0 + 15 + 12);
+  EXPECT_EQ(sim_.Count("reply-bytes"), wire);
 }
 
 // ---- reset: the station restarts ----------------------------------------------

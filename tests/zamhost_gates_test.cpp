@@ -141,6 +141,13 @@ Gate MakeGate(int32_t station, int type, int32_t address, int32_t region = 0, in
   return gate;
 }
 
+// A gate under its GAS, for the reads whose value the GAS decides.
+Gate MakeNamedGate(const std::string &gas, int32_t station, int type, int32_t address, int32_t region = 0) {
+  Gate gate = MakeGate(station, type, address, region);
+  gate.spec.gas = gas;
+  return gate;
+}
+
 // "B<first>+<items>[gates]" for a block, "S<address>[gates]" for a single read.
 std::string Describe(const std::vector<PollRequest> &plan) {
   std::string text;
@@ -181,6 +188,20 @@ TEST(PollPlan, GroupsConsecutiveItemsOfOneStationAndType) {
        {MakeGate(1, kGateInt16, 1393), MakeGate(1, kGateInt16, 1394), MakeGate(1, kGateDigital, 10, 0, 2),
         MakeGate(1, kGateDigital, 10, 0, 3)},
        "S1393[0] S1394[1] S10[2] S10[3]"},
+      {"names of one bit, and one gate listed twice, share one single read",
+       {MakeGate(1, kGateDigital, 134, 0, 1), MakeGate(1, kGateDigital, 10, 0, 3), MakeGate(1, kGateDigital, 134, 0, 1)},
+       "S134[0,2] S10[1]"},
+      {"N2 Open objects read alike share a read; an override reads apart",
+       {MakeGate(5, kGateReal, 1, 1001), MakeGate(5, kGateReal, 1, 1001), MakeGate(5, kGateReal, 1, 1003),
+        MakeGate(5, kGateDigital, 1, 1008)},
+       "S1[0,1] S1[2] S1[3]"},
+      {"16-bit fields of one word are read apart; the same field twice once",
+       {MakeNamedGate("020TCGCMIN", 20, kGateInt16, 158), MakeNamedGate("020TCGCHOUR", 20, kGateInt16, 158),
+        MakeNamedGate("020TCGCMIN", 20, kGateInt16, 158)},
+       "S158[0,2] S158[1]"},
+      {"the same item of two schedules is read apart",
+       {MakeNamedGate("001TS01START1", 1, kGateInt32, 5, 84), MakeNamedGate("001TS02START1", 1, kGateInt32, 5, 84)},
+       "S5[0] S5[1]"},
       {"schedule and clock points are read singly",
        {MakeGate(1, kGateInt32, 5, 84), MakeGate(1, kGateInt32, 6, 84), MakeGate(1, kGateInt32, 7, 84)},
        "S5[0] S6[1] S7[2]"},
@@ -217,6 +238,8 @@ TEST(PollPlan, WithoutBlocksReadsEveryGateAloneAndSkipsInvalidGates) {
   gates[1].valid = false;
   EXPECT_EQ(Describe(zamhost::PlanPoll(gates, false)), "S1217[0] S1219[2]");
   EXPECT_EQ(Describe(zamhost::PlanPoll(gates, true)), "S1217[0] S1219[2]");
+  std::vector<Gate> twice = {MakeGate(1, kGateDigital, 10, 0, 3), MakeGate(1, kGateDigital, 10, 0, 3)};
+  EXPECT_EQ(Describe(zamhost::PlanPoll(twice, false)), "S10[0] S10[1]");
 }
 
 TEST(PollPlan, DescribesEachBlockAndCountsTheSingleReads) {

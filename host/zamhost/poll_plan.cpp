@@ -5,6 +5,7 @@
 
 #include "driver/requests.h"
 #include "host/zamhost/gate_types.h"
+#include "host/zamhost/point_meaning.h"
 #include "host/zamhost/value_buffer.h"
 
 namespace zamhost {
@@ -15,6 +16,26 @@ struct Pending {
   PollRequest request;
   int position;  // smallest list index among its gates
 };
+
+// What makes two single reads the same request with the same value: the
+// parse results and the type, and for the points whose value the parse
+// results do not fix, the GAS. A 16-bit System 91 gate may be one field of a
+// word that other fields share (TC9100 MIN, HOUR and WDAY), and schedule
+// points of different schedules share their item numbers. Bits, reals,
+// 32-bit items and N2 Open objects are fixed by address, bit and region.
+struct ReadKey {
+  int32_t station, region, element, bit;
+  int type;
+  std::string gas;
+  auto operator<=>(const ReadKey &) const = default;
+};
+
+ReadKey ReadKeyOf(const Gate &gate) {
+  const bool needsName = !IsN2OpenRegion(gate.region) &&
+                         (gate.region == kSpecialSchedule || gate.region == kSpecialClock ||
+                          gate.type == kGateInt16 || gate.type == kGateUInt16);
+  return ReadKey{gate.station, gate.region, gate.element, gate.bit, gate.type, needsName ? gate.spec.gas : ""};
+}
 
 }  // namespace
 
@@ -28,6 +49,9 @@ std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks
   // Candidates by station and type, then by device address.
   std::map<std::pair<int32_t, int>, std::map<int32_t, std::vector<int>>> candidates;
 
+  // Single reads already planned, by what they read (with grouping on).
+  std::map<ReadKey, size_t> singles;
+
   for (int i = 0; i < static_cast<int>(gates.size()); ++i) {
     const Gate &gate = gates[i];
     if (!gate.valid) continue;
@@ -37,6 +61,15 @@ std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks
     if (useBlocks && BlockCandidate(gate)) {
       candidates[{gate.station, gate.type}][gate.element].push_back(i);
       continue;
+    }
+    if (useBlocks) {
+      // A gate that repeats a read already planned (the same gate listed
+      // twice, another name of the same bit) takes its value from that read.
+      auto [it, added] = singles.try_emplace(ReadKeyOf(gate), byStation[gate.station].size());
+      if (!added) {
+        byStation[gate.station][it->second].request.gates.push_back(i);
+        continue;
+      }
     }
     Pending pending;
     pending.request.station = gate.station;

@@ -3,7 +3,9 @@
 // admits, whose device addresses are consecutive, are read together in block
 // reads of up to 32 items: only those types give one value per item of a
 // block. Gates at one address count once (aliases share the item). Every
-// other gate is read on its own.
+// other gate is read on its own, once for all the gates that make the same
+// read: the same gate listed twice, names of the same bit, an N2 Open object
+// and its "_O" form where they read alike.
 #ifndef ZAMKT_HOST_ZAMHOST_POLL_PLAN_H
 #define ZAMKT_HOST_ZAMHOST_POLL_PLAN_H
 
@@ -29,7 +31,8 @@ struct PollRequest {
 
 // The requests of one cycle, grouped by station in the order the stations
 // first appear in the list, and within a station in list order. Invalid gates
-// get no request. With useBlocks false every gate is read on its own.
+// get no request. With useBlocks false every gate is read on its own, with
+// no sharing at all.
 std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks);
 
 // True for a gate that may share a block read.
