@@ -28,11 +28,14 @@
 #include "sim/plant.h"
 #include "sim/pty_server.h"
 #include "sim/simulator.h"
+#include "tests/support/host_value.h"
 #include "sim/system91_station.h"
 #include "sim/wire.h"
 #include "tests/support/driver_channel.h"
 
 namespace e2e {
+
+using ::HostValue;
 
 // Stations of the default plant, and one address nobody answers.
 constexpr int kDX9100 = 1;
@@ -49,53 +52,6 @@ constexpr double kFrozenTime = 1700000000.0;
 constexpr int32_t kTimeout = 50;
 // Only for the cases that wait on a silent station on purpose.
 constexpr int32_t kShortTimeout = 5;
-
-// The host's value buffer of a gate: room for a block of 32 items of four
-// bytes, filled with a pattern so that a read that stores nothing shows.
-struct HostValue {
-  alignas(8) unsigned char bytes[4 * 32];
-
-  HostValue() { memset(bytes, 0xEE, sizeof bytes); }
-  static HostValue Real(float value) {
-    HostValue v;
-    memcpy(v.bytes, &value, sizeof value);
-    return v;
-  }
-  // 16-bit gates (data types 0 and 6) keep their word at offset 2.
-  static HostValue Word(uint16_t value) {
-    HostValue v;
-    memcpy(v.bytes + 2, &value, sizeof value);
-    return v;
-  }
-  static HostValue Long(uint32_t value) {
-    HostValue v;
-    memcpy(v.bytes, &value, sizeof value);
-    return v;
-  }
-
-  void *data() { return bytes; }
-  float real(int index = 0) const {
-    float value;
-    memcpy(&value, bytes + 4 * index, sizeof value);
-    return value;
-  }
-  uint32_t number(int index = 0) const {
-    uint32_t value;
-    memcpy(&value, bytes + 4 * index, sizeof value);
-    return value;
-  }
-  uint16_t word() const {
-    uint16_t value;
-    memcpy(&value, bytes + 2, sizeof value);
-    return value;
-  }
-  // Digital items of a block: one 16-bit value per item from offset 0.
-  uint16_t digital(int index) const {
-    uint16_t value;
-    memcpy(&value, bytes + 2 * index, sizeof value);
-    return value;
-  }
-};
 
 // The host's gate data type for a point type: the only one the parse accepts.
 inline int32_t DataTypeOf(uint16_t pointType) {

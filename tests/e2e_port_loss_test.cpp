@@ -24,6 +24,7 @@
 
 #include "driver/requests.h"
 #include "tests/support/driver_channel.h"
+#include "tests/support/host_value.h"
 
 namespace {
 
@@ -122,28 +123,6 @@ class Simulator {
   std::string link_;
   pid_t pid_ = -1;
   std::string port_;
-};
-
-// The host's value buffer of a gate: room for a block of 32 items.
-struct HostValue {
-  alignas(8) unsigned char bytes[4 * 32];
-
-  HostValue() { memset(bytes, 0, sizeof bytes); }
-  static HostValue Real(float value) {
-    HostValue v;
-    memcpy(v.bytes, &value, sizeof value);
-    return v;
-  }
-  static HostValue Word(uint16_t value) {
-    HostValue v;
-    memcpy(v.bytes + 2, &value, sizeof value);
-    return v;
-  }
-  static HostValue Long(int32_t value) {
-    HostValue v;
-    memcpy(v.bytes, &value, sizeof value);
-    return v;
-  }
 };
 
 enum class Op { kRead, kBlockRead, kWrite };
