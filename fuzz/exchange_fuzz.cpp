@@ -25,6 +25,7 @@
 // line is well formed and names the request's station.
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -305,8 +306,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     return 0;
   }
   FUZZ_CHECK(!lines.empty(), "read succeeded without a reply line");
-  // The driver takes a line as the text before its first NUL.
-  const std::string line = lines.back().substr(0, lines.back().find('\0'));
+  // The driver keeps a NUL byte of a line as '?', so that the line keeps its
+  // length and fails the checks that look at that place.
+  std::string line = lines.back();
+  std::replace(line.begin(), line.end(), '\0', '?');
   if (n2open && command == kCmdSingleRead) {
     CheckN2OpenRead(block, value, line);
   } else {

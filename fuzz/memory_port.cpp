@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "serial/exchange.h"
 #include "serial/port.h"
 
 namespace {
@@ -37,7 +38,11 @@ uint32_t Take(uint8_t *buffer, uint32_t count) {
     char c = static_cast<char>(buffer[i]);
     if (current != nullptr) current->taken += c;
     if (c == '\r') {
-      if (current != nullptr) current->lines.push_back(g_line.partialLine);
+      // A line that filled the driver's reply buffer before its carriage
+      // return is no reply to the driver: it drops the rest up to the CR.
+      if (current != nullptr && g_line.partialLine.size() < kReplyBufferSize) {
+        current->lines.push_back(g_line.partialLine);
+      }
       g_line.partialLine.clear();
     } else {
       g_line.partialLine += c;

@@ -22,7 +22,8 @@ struct Exchange {
   std::string written;  // the bytes the driver wrote
   std::string answer;   // the scripted answer that the write released
   std::string taken;    // the bytes of it that the driver read
-  // Lines the driver read up to and including their carriage return, without it.
+  // Lines the driver read up to and including their carriage return, without
+  // it; a line too long for the reply buffer is none (the driver drops it).
   std::vector<std::string> lines;
 };
 
