@@ -5,26 +5,21 @@
 #include <tuple>
 #include <utility>
 
+#include "driver/requests.h"
+#include "n2/protocol.h"
+
 namespace bench {
 namespace {
 
-constexpr int kReal = 3;
-constexpr int kInt32 = 5;
-constexpr int kInt16 = 0;
-constexpr int kUInt16 = 1;
-constexpr int32_t kSchedule = 84;  // 'T'
-constexpr int32_t kClock = 82;     // 'R'
-constexpr int32_t kFirstN2OpenRegion = 1001;
-constexpr int kMaxBlockItems = 32;
-
 bool SharesBlocks(const ParsedGate &gate) {
-  return gate.blockAdmitted && gate.region == 0 && (gate.dataType == kReal || gate.dataType == kInt32);
+  return gate.blockAdmitted && gate.region == 0 && (gate.dataType == kGateReal || gate.dataType == kGateInt32);
 }
 
 // Whether the parse results alone fix the value a single read returns.
 bool ValueNeedsName(const ParsedGate &gate) {
-  if (gate.region >= kFirstN2OpenRegion) return false;
-  return gate.region == kSchedule || gate.region == kClock || gate.dataType == kInt16 || gate.dataType == kUInt16;
+  if (gate.region >= kRegionAI) return false;  // N2 Open regions
+  return gate.region == kSpecialSchedule || gate.region == kSpecialClock || gate.dataType == kGateInt16 ||
+         gate.dataType == kGateUInt16;
 }
 
 }  // namespace

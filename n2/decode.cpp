@@ -16,10 +16,6 @@
 
 namespace {
 
-// A block read covers at most this many items (the eligibility check's limit).
-constexpr int32_t kMaxBlockItems = 32;
-
-
 // The text from position pos on, or the empty text at the field's terminator
 // when the field ends before pos.
 const char *FieldFrom(const char *data, size_t pos) {

@@ -38,6 +38,10 @@ constexpr int32_t kHighestBit = 15;
 
 // Every protocol request is tried up to this many times.
 constexpr int kAttempts = 5;
+// A block read fetches at most this many consecutive items (the limit the
+// eligibility check of command 4 admits); the host's value buffer and the
+// reply line are sized for it.
+constexpr int32_t kMaxBlockItems = 32;
 // Pause after a successful System 91 read or write, and between read-back and
 // write of a read-modify-write.
 constexpr uint32_t kSuccessPauseMs = 4;

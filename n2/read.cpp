@@ -29,10 +29,6 @@ namespace {
 constexpr size_t kShortestDataReply = 9;
 constexpr size_t kReplyTrailer = 6;  // unchecked characters + frame sum
 
-// The host's block read covers at most this many consecutive items (the
-// eligibility check of command 4 admits no more).
-constexpr int32_t kMaxBlockItems = 32;
-
 ReadWriteBlock *BlockOf(DriverRequest *request) {
   if (request == nullptr || request->context == nullptr) return nullptr;
   return static_cast<ReadWriteBlock *>(request->parameters);
@@ -65,19 +61,17 @@ bool AcceptBlock(const char *handler, const ReadWriteBlock *block, GasCopy &gas)
   return true;
 }
 
-// The checks of a System 91 read block beyond AcceptBlock: what the reply is
-// decoded by and what the frame addresses. Logs the refusal; false when
-// refused.
+// The checks of a System 91 read block beyond AcceptBlock: the item count
+// (the schedule and block reads send it as one byte, and the value buffer and
+// the reply line are sized for the 32 items of a block; with no item nothing
+// would be stored), the data type the reply is decoded by and the address the
+// frame carries. Logs the refusal; false when refused.
 bool AcceptSystem91Block(const char *handler, const ReadWriteBlock *block, const char *gas) {
-  if (!IsSystem91DataType(block->dataType)) {
-    ZamLog(kLogLevel, "ZAMKT: %s() invalid data type %d. GAS=%s", handler, block->dataType, gas);
+  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid item count %d. GAS=%s", handler, block->itemCount, gas);
     return false;
   }
-  if (!IsDeviceAddress(block->element)) {
-    ZamLog(kLogLevel, "ZAMKT: %s() invalid element %d. GAS=%s", handler, block->element, gas);
-    return false;
-  }
-  return true;
+  return AcceptSystem91Fields(handler, block, gas);
 }
 
 // One System 91 exchange after the request went out: receives the reply line
@@ -154,18 +148,10 @@ int32_t ReadWithAttempts(const char *handler, const char *failure, DriverRequest
   int32_t status = 2;
   ParsedTag tag;
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
-  if (!LookupTag(request, &tag, gas)) {
-    // The lookup has logged why; without the point's type code there is
-    // nothing to decode a reply with, so nothing is sent.
-    status = 1;
-  } else if (GasStation(gas) != block->station) {
-    // The GAS chose the point tables of its station's family; a frame to
-    // another station would read its item as a point it is not.
-    ZamLog(kLogLevel, "ZAMKT: %s() GAS names station %d, the block station %d. GAS=%s", handler, GasStation(gas),
-           block->station, gas);
-    status = 1;
-  } else if (!RegionFitsPoint(block->region, tag)) {
-    ZamLog(kLogLevel, "ZAMKT: %s() invalid region %d. GAS=%s", handler, block->region, gas);
+  if (!LookupTag(request, &tag, gas) || !AcceptPointForBlock(handler, block, tag, gas)) {
+    // Both have logged why; without the point's type code there is nothing to
+    // decode a reply with, and a frame for another station or area would read
+    // an item as a point it is not, so nothing is sent.
     status = 1;
   } else {
     for (int attempt = 0; attempt < kAttempts && status != 0; ++attempt) {
@@ -205,12 +191,6 @@ int32_t SingleRead(DriverRequest *request) {
   }
 
   if (!AcceptSystem91Block("SingleRead", block, gas)) return 1;
-  // The schedule read sends the count, and the value buffer receives up to
-  // the 32 items of a block at most; with no item nothing would be stored.
-  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
-    ZamLog(kLogLevel, "ZAMKT: SingleRead() invalid item count %d. GAS=%s", block->itemCount, gas);
-    return 1;
-  }
   // A single digital gate stores the one bit of the item it names.
   // The host's data type is an 8-bit code in a 32-bit field.
   if ((block->dataType & 0xFF) == kGateDigital && block->itemCount == 1 &&
@@ -230,12 +210,6 @@ int32_t BlockRead(DriverRequest *request) {
   }
   GasCopy gas;
   if (!AcceptBlock("BlockRead", block, gas)) return 1;
-  // The count goes out as one byte, and the value buffer and the reply line
-  // are sized for the 32 items the eligibility check admits.
-  if (block->itemCount < 1 || block->itemCount > kMaxBlockItems) {
-    ZamLog(kLogLevel, "ZAMKT: BlockRead() invalid item count %d. GAS=%s", block->itemCount, gas);
-    return 1;
-  }
   if (!AcceptSystem91Block("BlockRead", block, gas)) return 1;
   // A block is a run of memory items: the schedule and clock areas are read
   // one point at a time.

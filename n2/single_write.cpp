@@ -94,21 +94,11 @@ int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
   const int32_t dataType = block->dataType & 0xFF;
 
-  // No routine encodes the other data types: nothing could be sent.
-  if (!IsSystem91DataType(dataType)) return Refuse(gas, "invalid data type", block->dataType);
-  // The element is the device address the frame carries in 16 bits.
-  if (!IsDeviceAddress(block->element)) return Refuse(gas, "invalid element", block->element);
+  // No routine encodes the other data types, and the frame carries the
+  // element in 16 bits; the region picks the schedule or clock area write.
+  if (!AcceptSystem91Fields("SingleWrite", block, gas)) return Refuse(gas);
   ParsedTag tag;
-  if (!LookupTag(request, &tag, gas)) return Refuse(gas);
-  // The GAS chose the point tables of its station's family; the frame goes
-  // to the block's station, which must be the same.
-  if (GasStation(gas) != block->station) {
-    ZamLog(kLogLevel, "ZAMKT: SingleWrite() GAS names station %d, the block station %d. GAS=%s", GasStation(gas),
-           block->station, gas);
-    return Refuse(gas);
-  }
-  // The region picks the schedule or clock area write.
-  if (!RegionFitsPoint(block->region, tag)) return Refuse(gas, "invalid region", block->region);
+  if (!LookupTag(request, &tag, gas) || !AcceptPointForBlock("SingleWrite", block, tag, gas)) return Refuse(gas);
   if (tag.access == 'R') {
     ZamLog(kLogLevel, "ZAMKT: Error. Writing to read only Gate %s!", gas);
     return 1;

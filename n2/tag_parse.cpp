@@ -15,9 +15,6 @@ namespace {
 // address and bit, without the type check, width and special kind.
 bool gTypeCheckSwitch = false;
 
-// Items a block read can fetch in one exchange.
-constexpr int32_t kMaxBlockItems = 32;
-
 // Copies at most `count` characters of text from position `from` of gas into
 // out (NUL-terminated), never reading past the end of gas.
 void CopyField(char *out, const char *gas, size_t gasLength, size_t from, size_t count) {
@@ -90,6 +87,10 @@ bool TypeMatchesGate(int32_t dataType, uint16_t type) {
   }
 }
 
+namespace {
+
+// The station address in the first three characters of a GAS, or -1 when one
+// of them is not a decimal digit (the GAS may be shorter than three).
 int32_t GasStation(const char *gas) {
   if (gas == nullptr) return -1;
   int32_t station = 0;
@@ -100,6 +101,8 @@ int32_t GasStation(const char *gas) {
   return station;
 }
 
+// True for the gate data types some System 91 point takes, judged by the low
+// byte as the reads and writes use it.
 bool IsSystem91DataType(int32_t dataType) {
   switch (dataType & 0xFF) {
     case kGateInt16:
@@ -112,6 +115,9 @@ bool IsSystem91DataType(int32_t dataType) {
   }
 }
 
+// The special kind SingleParse gives the point: kSpecialSchedule for the
+// 32-bit points of a "TS" module, kSpecialClock for the "RTCL" points, else
+// kSpecialNone.
 int32_t SpecialKindOf(const ParsedTag &tag) {
   // Schedule periods and clock values live in areas of their own, addressed
   // by the point's offset alone.
@@ -120,13 +126,46 @@ int32_t SpecialKindOf(const ParsedTag &tag) {
   return kSpecialNone;
 }
 
+// True when a block's region can stand for the point: it fits the 16 bits it
+// is used as, and a special kind is the point's own (a schedule or clock
+// request for another point would address an item of another kind). Any other
+// region is an ordinary point's.
 bool RegionFitsPoint(int32_t region, const ParsedTag &tag) {
   if (region < 0 || region > 0xFFFF) return false;
   if (region == kSpecialSchedule || region == kSpecialClock) return region == SpecialKindOf(tag);
   return true;
 }
 
+// True when a block's element is a device address: 0..65535, the 16 bits it is
+// used as (a larger one would name another address).
 bool IsDeviceAddress(int32_t element) { return element >= 0 && element <= 0xFFFF; }
+
+}  // namespace
+
+bool AcceptSystem91Fields(const char *handler, const ReadWriteBlock *block, const char *gas) {
+  if (!IsSystem91DataType(block->dataType)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid data type %d. GAS=%s", handler, block->dataType, gas);
+    return false;
+  }
+  if (!IsDeviceAddress(block->element)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid element %d. GAS=%s", handler, block->element, gas);
+    return false;
+  }
+  return true;
+}
+
+bool AcceptPointForBlock(const char *handler, const ReadWriteBlock *block, const ParsedTag &tag, const char *gas) {
+  if (GasStation(gas) != block->station) {
+    ZamLog(kLogLevel, "ZAMKT: %s() GAS names station %d, the block station %d. GAS=%s", handler, GasStation(gas),
+           block->station, gas);
+    return false;
+  }
+  if (!RegionFitsPoint(block->region, tag)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() invalid region %d. GAS=%s", handler, block->region, gas);
+    return false;
+  }
+  return true;
+}
 
 bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas) {
   if (gas == nullptr) gas = "";

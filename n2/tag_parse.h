@@ -50,29 +50,20 @@ bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas);
 // True when the point type code accepts the host's gate data type.
 bool TypeMatchesGate(int32_t dataType, uint16_t type);
 
-// True for the gate data types some System 91 point takes (0, 3, 5, 6), judged
-// by the low byte as the reads and writes use it; nothing can be decoded into
-// or encoded from the others.
-bool IsSystem91DataType(int32_t dataType);
+// The checks of a System 91 read or write block before its point is looked
+// up: the gate data type must be one some point takes (low byte 0, 3, 5 or 6:
+// nothing decodes into or encodes from the others), and the element a device
+// address, the 16 bits the frame carries. Logs "ZAMKT: <handler>() invalid
+// data type|element N. GAS=..." and returns false when refused.
+bool AcceptSystem91Fields(const char *handler, const ReadWriteBlock *block, const char *gas);
 
-// The special kind SingleParse gives the point: kSpecialSchedule for the 32-bit
-// points of a "TS" module, kSpecialClock for the "RTCL" points, else
-// kSpecialNone.
-int32_t SpecialKindOf(const ParsedTag &tag);
-
-// True when a read or write block's region can stand for the point: it fits
-// the 16 bits it is used as, and a special kind is the point's own (a schedule
-// or clock request for another point would address an item of another kind).
-// Any other region is an ordinary point's.
-bool RegionFitsPoint(int32_t region, const ParsedTag &tag);
-
-// The station address in the first three characters of a GAS, or -1 when one
-// of them is not a decimal digit (the GAS may be shorter than three).
-int32_t GasStation(const char *gas);
-
-// True when a read or write block's element is a device address: 0..65535,
-// the 16 bits it is used as (a larger one would name another address).
-bool IsDeviceAddress(int32_t element);
+// The checks of a System 91 read or write block against the point LookupTag
+// found for its GAS: the GAS names the block's station (it chose the point
+// tables of its own station's family, and the frame goes to the block's
+// station), and the region can stand for the point (it fits 16 bits, and a
+// schedule or clock region is the point's own kind). Logs the refusal and
+// returns false when refused.
+bool AcceptPointForBlock(const char *handler, const ReadWriteBlock *block, const ParsedTag &tag, const char *gas);
 
 // The process-wide type-check switch: on only while command 4 parses.
 bool TypeCheckSwitchOn();
