@@ -37,8 +37,9 @@
 #include "bench/minimum_exchanges.h"
 #include "bench/thread_cpu.h"
 #include "host/zamhost/command_support.h"
-#include "host/zamhost/gate_resolver.h"
-#include "host/zamhost/poller.h"
+#include "host/zamhost/commands.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/poller.h"
 #include "host/zamhost/session.h"
 #include "sim/plant.h"
 #include "sim/pty_server.h"
@@ -123,7 +124,7 @@ uint64_t Delta(const std::map<std::string, uint64_t> &before, const std::map<std
   return (a == after.end() ? 0 : a->second) - (b == before.end() ? 0 : b->second);
 }
 
-Cycle TimeCycle(zamhost::Poller &poller, int number, const n2sim::Simulator &simulator) {
+Cycle TimeCycle(n2host::Poller &poller, int number, const n2sim::Simulator &simulator) {
   const auto before = simulator.Counts();
   const double cpuStart = bench::ThreadCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
@@ -265,7 +266,7 @@ int main(int argc, char **argv) {
   uint64_t failures = 0;
   {
     auto output = zamhost::MakePollOutput(zamhost::PollFormat::kCsv, sink, false);
-    zamhost::Poller poller(channel, gates, pollOptions, *output, stop);
+    n2host::Poller poller(channel, gates, pollOptions, *output, stop);
     poller.RunCycle(1);  // initialises the N2 Open station
     driverMessages.clear();
     for (int i = 0; i < options.cycles; ++i) {
@@ -281,7 +282,7 @@ int main(int argc, char **argv) {
     zamhost::PollOptions singleOptions = pollOptions;
     singleOptions.blocks = false;
     auto output = zamhost::MakePollOutput(zamhost::PollFormat::kCsv, sink, false);
-    zamhost::Poller poller(channel, gates, singleOptions, *output, stop);
+    n2host::Poller poller(channel, gates, singleOptions, *output, stop);
     for (int i = 0; i < options.singleCycles; ++i) {
       singles.push_back(TimeCycle(poller, i + 1, simulator));
       PrintCycle("single", i + 1, singles.back(), baud);

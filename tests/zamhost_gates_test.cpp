@@ -9,19 +9,19 @@
 
 #include "driver/requests.h"
 // The pure parts of zamhost, compiled into this test.
-#include "host/zamhost/gate_list.cpp"
-#include "host/zamhost/gate_types.cpp"
-#include "host/zamhost/point_meaning.cpp"
-#include "host/zamhost/poll_plan.cpp"
-#include "host/zamhost/serial_port_name.cpp"
-#include "host/zamhost/station_health.cpp"
-#include "host/zamhost/station_types_file.cpp"
+#include "host/common/gate_list.cpp"
+#include "host/common/gate_types.cpp"
+#include "host/common/point_meaning.cpp"
+#include "host/common/poll_plan.cpp"
+#include "host/common/serial_port_name.cpp"
+#include "host/common/station_health.cpp"
+#include "host/common/station_types_file.cpp"
 
 namespace {
 
-using zamhost::Gate;
-using zamhost::GateSpec;
-using zamhost::PollRequest;
+using n2host::Gate;
+using n2host::GateSpec;
+using n2host::PollRequest;
 
 TEST(GateArgument, NamesAGateAndOptionallyItsType) {
   struct Case {
@@ -29,50 +29,50 @@ TEST(GateArgument, NamesAGateAndOptionallyItsType) {
     const char *gas;
     int type;
   } cases[] = {
-      {"001AI01HR", "001AI01HR", zamhost::kAutoType}, {"001AI01HR:real", "001AI01HR", kGateReal},
+      {"001AI01HR", "001AI01HR", n2host::kAutoType}, {"001AI01HR:real", "001AI01HR", kGateReal},
       {"001AI01HR:REAL", "001AI01HR", kGateReal},     {"001GCDCO1:digital", "001GCDCO1", kGateDigital},
       {"005AD001:uint16", "005AD001", kGateUInt16},   {"005AD001:int16", "005AD001", kGateInt16},
-      {"001GCCNTR1:int32", "001GCCNTR1", kGateInt32}, {"001TS01START1:auto", "001TS01START1", zamhost::kAutoType},
-      {" 001AI01HR ", "001AI01HR", zamhost::kAutoType},
+      {"001GCCNTR1:int32", "001GCCNTR1", kGateInt32}, {"001TS01START1:auto", "001TS01START1", n2host::kAutoType},
+      {" 001AI01HR ", "001AI01HR", n2host::kAutoType},
   };
   for (const Case &c : cases) {
     GateSpec gate;
     std::string error;
-    ASSERT_TRUE(zamhost::ParseGateArgument(c.text, &gate, &error)) << c.text << ": " << error;
+    ASSERT_TRUE(n2host::ParseGateArgument(c.text, &gate, &error)) << c.text << ": " << error;
     EXPECT_EQ(gate.gas, c.gas);
     EXPECT_EQ(gate.type, c.type) << c.text;
   }
   for (const char *bad : {"", ":real", "001AI01HR:float", "001 AI01HR"}) {
     GateSpec gate;
     std::string error;
-    EXPECT_FALSE(zamhost::ParseGateArgument(bad, &gate, &error)) << bad;
+    EXPECT_FALSE(n2host::ParseGateArgument(bad, &gate, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
 }
 
 TEST(WriteArgument, SplitsAtTheFirstEqualsSoValuesMayHoldColons) {
-  zamhost::WriteSpec spec;
+  n2host::WriteSpec spec;
   std::string error;
-  ASSERT_TRUE(zamhost::ParseWriteArgument("001TS01START1=07:30", &spec, &error));
+  ASSERT_TRUE(n2host::ParseWriteArgument("001TS01START1=07:30", &spec, &error));
   EXPECT_EQ(spec.gate.gas, "001TS01START1");
   EXPECT_EQ(*spec.value, "07:30");
-  ASSERT_TRUE(zamhost::ParseWriteArgument("001TS01START1:int32=07:30", &spec, &error));
+  ASSERT_TRUE(n2host::ParseWriteArgument("001TS01START1:int32=07:30", &spec, &error));
   EXPECT_EQ(spec.gate.type, kGateInt32);
   EXPECT_EQ(*spec.value, "07:30");
-  ASSERT_TRUE(zamhost::ParseWriteArgument("005AO001_O", &spec, &error));
+  ASSERT_TRUE(n2host::ParseWriteArgument("005AO001_O", &spec, &error));
   EXPECT_FALSE(spec.value.has_value());
-  EXPECT_FALSE(zamhost::ParseWriteArgument("001PM01LSP=", &spec, &error));
-  EXPECT_FALSE(zamhost::ParseWriteArgument("=5", &spec, &error));
+  EXPECT_FALSE(n2host::ParseWriteArgument("001PM01LSP=", &spec, &error));
+  EXPECT_FALSE(n2host::ParseWriteArgument("=5", &spec, &error));
 }
 
 TEST(CsvRecord, SplitsFieldsWithQuotesAndBlanks) {
-  EXPECT_EQ(zamhost::SplitCsvRecord("a,b,c"), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(zamhost::SplitCsvRecord(" Supply temp , 001AI01AI ,real "),
+  EXPECT_EQ(n2host::SplitCsvRecord("a,b,c"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(n2host::SplitCsvRecord(" Supply temp , 001AI01AI ,real "),
             (std::vector<std::string>{"Supply temp", "001AI01AI", "real"}));
-  EXPECT_EQ(zamhost::SplitCsvRecord("\"Pump, north\",001GCDCO1,digital"),
+  EXPECT_EQ(n2host::SplitCsvRecord("\"Pump, north\",001GCDCO1,digital"),
             (std::vector<std::string>{"Pump, north", "001GCDCO1", "digital"}));
-  EXPECT_EQ(zamhost::SplitCsvRecord("\"say \"\"hi\"\"\",x"), (std::vector<std::string>{"say \"hi\"", "x"}));
-  EXPECT_EQ(zamhost::SplitCsvRecord("a,,"), (std::vector<std::string>{"a", "", ""}));
+  EXPECT_EQ(n2host::SplitCsvRecord("\"say \"\"hi\"\"\",x"), (std::vector<std::string>{"say \"hi\"", "x"}));
+  EXPECT_EQ(n2host::SplitCsvRecord("a,,"), (std::vector<std::string>{"a", "", ""}));
 }
 
 TEST(GateList, ReadsNameGasAndTypeAndSkipsHeaderCommentsAndBlankLines) {
@@ -87,16 +87,16 @@ TEST(GateList, ReadsNameGasAndTypeAndSkipsHeaderCommentsAndBlankLines) {
       "Start,001TS01START1,\r\n";
   std::vector<GateSpec> gates;
   std::string error;
-  ASSERT_TRUE(zamhost::ParseGateList(text, "plant.csv", &gates, &error)) << error;
+  ASSERT_TRUE(n2host::ParseGateList(text, "plant.csv", &gates, &error)) << error;
   ASSERT_EQ(gates.size(), 5u);
   EXPECT_EQ(gates[0].name, "Supply temp");
   EXPECT_EQ(gates[0].gas, "001AI01AI");
   EXPECT_EQ(gates[0].type, kGateReal);
   EXPECT_EQ(gates[0].origin, "plant.csv:4");
-  EXPECT_EQ(gates[1].type, zamhost::kAutoType);
+  EXPECT_EQ(gates[1].type, n2host::kAutoType);
   EXPECT_EQ(gates[2].name, "001GCDCO1");
   EXPECT_EQ(gates[3].name, "Pump, north");
-  EXPECT_EQ(gates[4].type, zamhost::kAutoType);
+  EXPECT_EQ(gates[4].type, n2host::kAutoType);
 }
 
 TEST(GateList, NamesTheFileAndLineOfABadGate) {
@@ -112,18 +112,18 @@ TEST(GateList, NamesTheFileAndLineOfABadGate) {
   for (const Case &c : cases) {
     std::vector<GateSpec> gates;
     std::string error;
-    EXPECT_FALSE(zamhost::ParseGateList(c.text, "plant.csv", &gates, &error));
+    EXPECT_FALSE(n2host::ParseGateList(c.text, "plant.csv", &gates, &error));
     EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
   }
 }
 
 TEST(GateList, IsToldApartFromAGateByItsNameOrPath) {
-  EXPECT_TRUE(zamhost::NamesGateList("gates.csv"));
-  EXPECT_TRUE(zamhost::NamesGateList("GATES.CSV"));
-  EXPECT_TRUE(zamhost::NamesGateList("lists/plant"));
-  EXPECT_FALSE(zamhost::NamesGateList("001AI01HR"));
-  EXPECT_FALSE(zamhost::NamesGateList("005AO012_O"));
-  EXPECT_FALSE(zamhost::NamesGateList(".csv"));
+  EXPECT_TRUE(n2host::NamesGateList("gates.csv"));
+  EXPECT_TRUE(n2host::NamesGateList("GATES.CSV"));
+  EXPECT_TRUE(n2host::NamesGateList("lists/plant"));
+  EXPECT_FALSE(n2host::NamesGateList("001AI01HR"));
+  EXPECT_FALSE(n2host::NamesGateList("005AO012_O"));
+  EXPECT_FALSE(n2host::NamesGateList(".csv"));
 }
 
 Gate MakeGate(int32_t station, int type, int32_t address, int32_t region = 0, int32_t bit = 255,
@@ -214,14 +214,14 @@ TEST(PollPlan, GroupsConsecutiveItemsOfOneStationAndType) {
        "B100+2[0,2] B100+2[3,1]"},
   };
   for (const auto &c : cases) {
-    EXPECT_EQ(Describe(zamhost::PlanPoll(c.gates, true)), c.plan) << c.what;
+    EXPECT_EQ(Describe(n2host::PlanPoll(c.gates, true)), c.plan) << c.what;
   }
 }
 
 TEST(PollPlan, ABlockCarriesAtMostThirtyTwoItems) {
   std::vector<Gate> gates;
   for (int i = 0; i < 40; ++i) gates.push_back(MakeGate(1, kGateReal, 1000 + i));
-  std::vector<PollRequest> plan = zamhost::PlanPoll(gates, true);
+  std::vector<PollRequest> plan = n2host::PlanPoll(gates, true);
   ASSERT_EQ(plan.size(), 2u);
   EXPECT_EQ(plan[0].items, 32);
   EXPECT_EQ(plan[0].firstAddress, 1000);
@@ -236,16 +236,16 @@ TEST(PollPlan, WithoutBlocksReadsEveryGateAloneAndSkipsInvalidGates) {
   std::vector<Gate> gates = {MakeGate(1, kGateReal, 1217), MakeGate(1, kGateReal, 1218),
                              MakeGate(1, kGateReal, 1219)};
   gates[1].valid = false;
-  EXPECT_EQ(Describe(zamhost::PlanPoll(gates, false)), "S1217[0] S1219[2]");
-  EXPECT_EQ(Describe(zamhost::PlanPoll(gates, true)), "S1217[0] S1219[2]");
+  EXPECT_EQ(Describe(n2host::PlanPoll(gates, false)), "S1217[0] S1219[2]");
+  EXPECT_EQ(Describe(n2host::PlanPoll(gates, true)), "S1217[0] S1219[2]");
   std::vector<Gate> twice = {MakeGate(1, kGateDigital, 10, 0, 3), MakeGate(1, kGateDigital, 10, 0, 3)};
-  EXPECT_EQ(Describe(zamhost::PlanPoll(twice, false)), "S10[0] S10[1]");
+  EXPECT_EQ(Describe(n2host::PlanPoll(twice, false)), "S10[0] S10[1]");
 }
 
 TEST(PollPlan, DescribesEachBlockAndCountsTheSingleReads) {
   std::vector<Gate> gates = {MakeGate(1, kGateReal, 1217), MakeGate(1, kGateReal, 1218),
                              MakeGate(1, kGateDigital, 10, 0, 2)};
-  std::vector<std::string> lines = zamhost::DescribePlan(zamhost::PlanPoll(gates, true), gates);
+  std::vector<std::string> lines = n2host::DescribePlan(n2host::PlanPoll(gates, true), gates);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "station 1: block 1 reads 2 real items at 1217..1218 for 2 gates (1@1217 ...)");
   EXPECT_EQ(lines[1], "1 single read for 1 gate; 2 requests per cycle");
@@ -254,7 +254,7 @@ TEST(PollPlan, DescribesEachBlockAndCountsTheSingleReads) {
 constexpr int32_t kOk = 0, kBadReply = 1, kNoReply = 2;
 
 TEST(StationHealth, DemotesAStationAfterRepliesMissedInARow) {
-  zamhost::StationHealth health(3, 5);
+  n2host::StationHealth health(3, 5);
   EXPECT_EQ(health.Record(30, 1, kNoReply), "");
   EXPECT_EQ(health.Record(30, 1, kNoReply), "");
   EXPECT_FALSE(health.Demoted(30));
@@ -275,7 +275,7 @@ TEST(StationHealth, DemotesAStationAfterRepliesMissedInARow) {
 }
 
 TEST(StationHealth, AnyReplyEvenABadOneEndsTheSilentRun) {
-  zamhost::StationHealth health(2, 3);
+  n2host::StationHealth health(2, 3);
   health.Record(7, 1, kNoReply);
   health.Record(7, 1, kBadReply);
   EXPECT_EQ(health.Record(7, 2, kNoReply), "");
@@ -294,18 +294,18 @@ TEST(StationTypes, AssignmentsBecomeLinesOfTheDriversFile) {
                {"254=tc9100", "254 = TC9100"}};
   for (const Case &c : cases) {
     std::string line, error;
-    ASSERT_TRUE(zamhost::StationTypeLine(c.assignment, &line, &error)) << c.assignment << ": " << error;
+    ASSERT_TRUE(n2host::StationTypeLine(c.assignment, &line, &error)) << c.assignment << ": " << error;
     EXPECT_EQ(line, c.line);
   }
   for (const char *bad : {"0=N2OPEN", "255=N2OPEN", "5=DX9100", "5=DX-9100", "5", "x=N2OPEN", "5=LON"}) {
     std::string line, error;
-    EXPECT_FALSE(zamhost::StationTypeLine(bad, &line, &error)) << bad;
+    EXPECT_FALSE(n2host::StationTypeLine(bad, &line, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
-  EXPECT_EQ(zamhost::StationTypesText("005 = N2OPEN\n010 = XT9100\n\n020 = TC9100\n", {"005 = XT9100"}),
+  EXPECT_EQ(n2host::StationTypesText("005 = N2OPEN\n010 = XT9100\n\n020 = TC9100\n", {"005 = XT9100"}),
             "005 = N2OPEN\n010 = XT9100\n005 = XT9100\n");
-  EXPECT_EQ(zamhost::StationTypesText("005 = N2OPEN", {}), "005 = N2OPEN\n");
-  EXPECT_EQ(zamhost::StationTypesFileName(3), "ZAMKT03.int");
+  EXPECT_EQ(n2host::StationTypesText("005 = N2OPEN", {}), "005 = N2OPEN\n");
+  EXPECT_EQ(n2host::StationTypesFileName(3), "ZAMKT03.int");
 }
 
 TEST(PortName, GivesTheDriverANameThatFitsItsField) {
@@ -317,23 +317,23 @@ TEST(PortName, GivesTheDriverANameThatFitsItsField) {
                {"/dev/COM1", "/dev/COM1"}, {"NUL", "NUL"}};
   for (const Case &c : cases) {
     std::string name, link, error;
-    ASSERT_TRUE(zamhost::DriverPortName(c.port, &name, &link, &error)) << c.port << ": " << error;
+    ASSERT_TRUE(n2host::DriverPortName(c.port, &name, &link, &error)) << c.port << ": " << error;
     EXPECT_EQ(name, c.name);
     EXPECT_TRUE(link.empty());
   }
   std::string name, link, error;
-  EXPECT_FALSE(zamhost::DriverPortName("ttyUSB-adapter-7", &name, &link, &error));
-  EXPECT_EQ(zamhost::DevicePathOf("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(zamhost::DevicePathOf("pts/3"), "/dev/pts/3");
-  EXPECT_EQ(zamhost::DevicePathOf("NUL"), "");
+  EXPECT_FALSE(n2host::DriverPortName("ttyUSB-adapter-7", &name, &link, &error));
+  EXPECT_EQ(n2host::DevicePathOf("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(n2host::DevicePathOf("pts/3"), "/dev/pts/3");
+  EXPECT_EQ(n2host::DevicePathOf("NUL"), "");
 }
 
 TEST(PortName, ReachesALongPathThroughAShortLink) {
   const std::string target = "/tmp/zamhost-gates-test-a-long-port-path";
   std::string name, link, error;
-  ASSERT_TRUE(zamhost::DriverPortName(target, &name, &link, &error)) << error;
+  ASSERT_TRUE(n2host::DriverPortName(target, &name, &link, &error)) << error;
   EXPECT_EQ(name, link);
-  EXPECT_LE(name.size(), zamhost::kMaxDriverPortName);
+  EXPECT_LE(name.size(), n2host::kMaxDriverPortName);
   char buffer[256];
   ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
   EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), target);
@@ -341,8 +341,8 @@ TEST(PortName, ReachesALongPathThroughAShortLink) {
 }
 
 TEST(PortName, TellsWhyAPortCannotBeOpened) {
-  EXPECT_NE(zamhost::DiagnosePortFailure("ttyNOSUCH9").find("does not exist"), std::string::npos);
-  EXPECT_NE(zamhost::DiagnosePortFailure("/etc/hostname").find("is not a serial port"), std::string::npos);
+  EXPECT_NE(n2host::DiagnosePortFailure("ttyNOSUCH9").find("does not exist"), std::string::npos);
+  EXPECT_NE(n2host::DiagnosePortFailure("/etc/hostname").find("is not a serial port"), std::string::npos);
 }
 
 }  // namespace

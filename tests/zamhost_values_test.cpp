@@ -8,24 +8,24 @@
 
 #include "driver/requests.h"
 // The pure parts of zamhost, compiled into this test.
-#include "host/zamhost/calendar.cpp"
+#include "host/common/calendar.cpp"
 #include "host/zamhost/cp437.cpp"
-#include "host/zamhost/point_meaning.cpp"
-#include "host/zamhost/stored_value.cpp"
-#include "host/zamhost/value_buffer.cpp"
-#include "host/zamhost/value_text.cpp"
+#include "host/common/point_meaning.cpp"
+#include "host/common/stored_value.cpp"
+#include "host/common/value_buffer.cpp"
+#include "host/common/value_text.cpp"
 
 namespace {
 
-using zamhost::GateValue;
-using zamhost::PointKind;
-using zamhost::PointMeaning;
+using n2host::GateValue;
+using n2host::PointKind;
+using n2host::PointMeaning;
 
 PointMeaning Meaning(PointKind kind, int32_t region = 0) {
   PointMeaning meaning;
   meaning.kind = kind;
   meaning.region = region;
-  meaning.n2open = zamhost::IsN2OpenRegion(region);
+  meaning.n2open = n2host::IsN2OpenRegion(region);
   return meaning;
 }
 
@@ -53,7 +53,7 @@ TEST(PointMeaning, FollowsTheParseResultsAndTheMnemonic) {
       {"005BD003_O", 1012, kGateDigital, PointKind::kOverride},
   };
   for (const Case &c : cases) {
-    PointMeaning meaning = zamhost::MeaningOf(c.gas, c.region, c.type);
+    PointMeaning meaning = n2host::MeaningOf(c.gas, c.region, c.type);
     EXPECT_EQ(meaning.kind, c.kind) << c.gas;
     EXPECT_EQ(meaning.n2open, c.region >= 1001) << c.gas;
   }
@@ -80,18 +80,18 @@ TEST(MeaningText, ShowsSpecialPointsInTheUsersTerms) {
       {PointKind::kOverride, 0, "not overridden"},  {PointKind::kPlain, 42, ""},
   };
   for (const Case &c : cases) {
-    EXPECT_EQ(zamhost::MeaningText(Meaning(c.kind), Integer(kGateInt32, c.value)), c.text) << c.value;
+    EXPECT_EQ(n2host::MeaningText(Meaning(c.kind), Integer(kGateInt32, c.value)), c.text) << c.value;
   }
 }
 
 TEST(RawText, GivesTheShortestTextOfTheSingleReal) {
-  EXPECT_EQ(zamhost::RawText(Real(21.6875)), "21.6875");
-  EXPECT_EQ(zamhost::RawText(Real(100.0)), "100");
-  EXPECT_EQ(zamhost::RawText(Real(21.7f)), "21.7");
-  EXPECT_EQ(zamhost::RawText(Real(-2.5)), "-2.5");
-  EXPECT_EQ(zamhost::RawText(Integer(kGateInt16, -2)), "-2");
-  EXPECT_EQ(zamhost::ValueText(Meaning(PointKind::kScheduleTime), Integer(kGateInt32, 405)), "405 (06:45)");
-  EXPECT_EQ(zamhost::ValueText(Meaning(PointKind::kPlain), Integer(kGateInt32, 405)), "405");
+  EXPECT_EQ(n2host::RawText(Real(21.6875)), "21.6875");
+  EXPECT_EQ(n2host::RawText(Real(100.0)), "100");
+  EXPECT_EQ(n2host::RawText(Real(21.7f)), "21.7");
+  EXPECT_EQ(n2host::RawText(Real(-2.5)), "-2.5");
+  EXPECT_EQ(n2host::RawText(Integer(kGateInt16, -2)), "-2");
+  EXPECT_EQ(n2host::ValueText(Meaning(PointKind::kScheduleTime), Integer(kGateInt32, 405)), "405 (06:45)");
+  EXPECT_EQ(n2host::ValueText(Meaning(PointKind::kPlain), Integer(kGateInt32, 405)), "405");
 }
 
 TEST(ParseValue, AcceptsTheRawNumberAndTheUsersTerms) {
@@ -120,13 +120,13 @@ TEST(ParseValue, AcceptsTheRawNumberAndTheUsersTerms) {
   for (const Case &c : cases) {
     GateValue value;
     std::string error;
-    ASSERT_TRUE(zamhost::ParseValue(Meaning(c.kind), c.type, c.text, &value, &error)) << c.text << ": " << error;
+    ASSERT_TRUE(n2host::ParseValue(Meaning(c.kind), c.type, c.text, &value, &error)) << c.text << ": " << error;
     EXPECT_EQ(value.integer, c.value) << c.text;
     EXPECT_EQ(value.type, c.type) << c.text;
   }
   GateValue real;
   std::string error;
-  ASSERT_TRUE(zamhost::ParseValue(Meaning(PointKind::kPlain), kGateReal, "21.7", &real, &error));
+  ASSERT_TRUE(n2host::ParseValue(Meaning(PointKind::kPlain), kGateReal, "21.7", &real, &error));
   EXPECT_EQ(static_cast<float>(real.real), 21.7f);
 }
 
@@ -162,7 +162,7 @@ TEST(ParseValue, RefusesValuesOutsideTheirRangeWithAReason) {
   for (const Case &c : cases) {
     GateValue value;
     std::string error;
-    EXPECT_FALSE(zamhost::ParseValue(c.meaning, c.type, c.text, &value, &error)) << c.text;
+    EXPECT_FALSE(n2host::ParseValue(c.meaning, c.type, c.text, &value, &error)) << c.text;
     EXPECT_FALSE(error.empty()) << c.text;
   }
 }
@@ -179,13 +179,13 @@ TEST(StoredValue, SystemNinetyOneRealsAreKeptInTheDevicesSixteenBitFormat) {
       {32750.0f, 32736},    {32750.99f, 32736}, {-1.0f, -1.0},
   };
   for (const Case &c : cases) {
-    GateValue kept = zamhost::StoredValue(Meaning(PointKind::kPlain), Real(c.written));
+    GateValue kept = n2host::StoredValue(Meaning(PointKind::kPlain), Real(c.written));
     EXPECT_DOUBLE_EQ(kept.real, c.kept) << c.written;
-    EXPECT_TRUE(zamhost::WriteApplied(Meaning(PointKind::kPlain), Real(c.written), Real(c.kept))) << c.written;
+    EXPECT_TRUE(n2host::WriteApplied(Meaning(PointKind::kPlain), Real(c.written), Real(c.kept))) << c.written;
   }
   double stored = 0, step = 0;
-  EXPECT_FALSE(zamhost::N2RealOf(32751.0f, &stored, &step));
-  EXPECT_FALSE(zamhost::N2RealOf(-32751.0f, &stored, &step));
+  EXPECT_FALSE(n2host::N2RealOf(32751.0f, &stored, &step));
+  EXPECT_FALSE(n2host::N2RealOf(-32751.0f, &stored, &step));
 }
 
 TEST(StoredValue, KeepsWhatTheDeviceReadsBackForEachKindOfPoint) {
@@ -210,41 +210,41 @@ TEST(StoredValue, KeepsWhatTheDeviceReadsBackForEachKindOfPoint) {
       {Meaning(PointKind::kPlain), kGateInt32, 4294967295LL, -1},
   };
   for (const Case &c : cases) {
-    GateValue kept = zamhost::StoredValue(c.meaning, Integer(c.type, c.written));
+    GateValue kept = n2host::StoredValue(c.meaning, Integer(c.type, c.written));
     EXPECT_EQ(kept.integer, c.kept) << c.written;
   }
 }
 
 TEST(WriteApplied, FindsAWriteTheStationDidNotApply) {
-  EXPECT_FALSE(zamhost::WriteApplied(Meaning(PointKind::kPlain), Real(21.7f), Real(15.0)));
-  EXPECT_FALSE(zamhost::WriteApplied(Meaning(PointKind::kPlain), Real(21.7f), Real(21.5)));
-  EXPECT_FALSE(zamhost::WriteApplied(Meaning(PointKind::kPlain, 1003), Real(21.7f), Real(21.6875)));
-  EXPECT_TRUE(zamhost::WriteApplied(Meaning(PointKind::kPlain, 1003), Real(21.7f), Real(21.7f)));
-  EXPECT_FALSE(zamhost::WriteApplied(Meaning(PointKind::kPlain), Integer(kGateInt32, 77), Integer(kGateInt32, 76)));
+  EXPECT_FALSE(n2host::WriteApplied(Meaning(PointKind::kPlain), Real(21.7f), Real(15.0)));
+  EXPECT_FALSE(n2host::WriteApplied(Meaning(PointKind::kPlain), Real(21.7f), Real(21.5)));
+  EXPECT_FALSE(n2host::WriteApplied(Meaning(PointKind::kPlain, 1003), Real(21.7f), Real(21.6875)));
+  EXPECT_TRUE(n2host::WriteApplied(Meaning(PointKind::kPlain, 1003), Real(21.7f), Real(21.7f)));
+  EXPECT_FALSE(n2host::WriteApplied(Meaning(PointKind::kPlain), Integer(kGateInt32, 77), Integer(kGateInt32, 76)));
   // The clock runs on between the write and the read-back, also past midnight.
   const PointMeaning clock = Meaning(PointKind::kClockTime);
-  EXPECT_TRUE(zamhost::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45298)));
-  EXPECT_TRUE(zamhost::WriteApplied(clock, Integer(kGateInt32, 86399), Integer(kGateInt32, 1)));
-  EXPECT_FALSE(zamhost::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45306)));
-  EXPECT_FALSE(zamhost::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45290)));
+  EXPECT_TRUE(n2host::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45298)));
+  EXPECT_TRUE(n2host::WriteApplied(clock, Integer(kGateInt32, 86399), Integer(kGateInt32, 1)));
+  EXPECT_FALSE(n2host::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45306)));
+  EXPECT_FALSE(n2host::WriteApplied(clock, Integer(kGateInt32, 45296), Integer(kGateInt32, 45290)));
 }
 
 TEST(Calendar, DayNumbersAndDatesConvertBothWays) {
   for (int64_t day = -3651; day <= 25000; day += 7) {
     int64_t back = 0;
-    ASSERT_TRUE(zamhost::ParseIsoDate(zamhost::IsoDateOf(day), &back)) << day;
+    ASSERT_TRUE(n2host::ParseIsoDate(n2host::IsoDateOf(day), &back)) << day;
     EXPECT_EQ(back, day);
   }
-  EXPECT_EQ(zamhost::DayNumberOf(2006, 8, 23), 9732);
-  EXPECT_EQ(zamhost::DayNumberOf(1980, 12, 31), 366);
+  EXPECT_EQ(n2host::DayNumberOf(2006, 8, 23), 9732);
+  EXPECT_EQ(n2host::DayNumberOf(1980, 12, 31), 366);
   int64_t unused = 0;
   for (const char *text : {"2023-02-29", "2023-13-01", "2023-1-01", "20230101", "2023-01-01x", ""}) {
-    EXPECT_FALSE(zamhost::ParseIsoDate(text, &unused)) << text;
+    EXPECT_FALSE(n2host::ParseIsoDate(text, &unused)) << text;
   }
 }
 
 TEST(ValueBuffer, PutsEachTypeWhereTheDriverReadsIt) {
-  zamhost::ValueBuffer buffer;
+  n2host::ValueBuffer buffer;
   buffer.Store(Real(21.5));
   float real;
   memcpy(&real, buffer.bytes, sizeof real);
@@ -270,7 +270,7 @@ TEST(ValueBuffer, PutsEachTypeWhereTheDriverReadsIt) {
 }
 
 TEST(ValueBuffer, GivesTheItemsOfABlockReadAtFourByteSteps) {
-  zamhost::ValueBuffer buffer;
+  n2host::ValueBuffer buffer;
   const float reals[3] = {1.5f, -2.0f, 100.0f};
   memcpy(buffer.bytes, reals, sizeof reals);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(buffer.Item(kGateReal, i).real, reals[i]);

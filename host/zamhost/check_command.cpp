@@ -3,13 +3,15 @@
 // the block reads that a poll of the list would make.
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
-#include "host/zamhost/exit_codes.h"
-#include "host/zamhost/gate_resolver.h"
-#include "host/zamhost/gate_types.h"
-#include "host/zamhost/poll_plan.h"
+#include "host/common/exit_codes.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/gate_types.h"
+#include "host/common/poll_plan.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 int RunCheck(const GlobalOptions &global, const CheckOptions &options) {
   Session session(global);

@@ -1,13 +1,13 @@
 #include "host/zamhost/command_support.h"
 
-#include "host/zamhost/exit_codes.h"
-#include "host/zamhost/point_meaning.h"
+#include "host/common/exit_codes.h"
+#include "host/common/point_meaning.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
-constexpr int32_t kStatusBadReply = 1;
-constexpr int32_t kStatusNoReply = 2;
 constexpr int kDriverAttempts = 5;
 
 }  // namespace
@@ -43,12 +43,6 @@ void ReportInvalidGate(const Gate &gate) {
   Warn("invalid gate " + gate.spec.gas + where + ":");
   for (const std::string &problem : gate.problems) fprintf(stderr, "    %s\n", problem.c_str());
   fflush(stderr);
-}
-
-std::string StatusWord(int32_t status) {
-  if (status == 0) return "ok";
-  if (status == kStatusNoReply) return "no reply";
-  return "bad reply";
 }
 
 int ExitCodeOfStatus(int32_t status) {

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "host/zamhost/channel.h"
-#include "host/zamhost/gate.h"
+#include "host/common/channel.h"
+#include "host/common/gate.h"
 #include "host/zamhost/session.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 // Opens the channel. False after printing why, with the exit code in *code.
 bool OpenChannel(Channel &channel, const ChannelOptions &options, int *code);
@@ -22,9 +24,6 @@ bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> 
 
 // Prints an invalid gate and the reasons on standard error.
 void ReportInvalidGate(const Gate &gate);
-
-// "ok", "bad reply" (status 1), "no reply" (status 2).
-std::string StatusWord(int32_t status);
 
 // The exit code of a read or write status: 0, kExitFailed or kExitNoReply.
 int ExitCodeOfStatus(int32_t status);

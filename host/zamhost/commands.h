@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "host/zamhost/channel.h"
+#include "host/common/channel.h"
+#include "host/common/poller.h"
 #include "host/zamhost/poll_output.h"
 #include "host/zamhost/session.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 // The driver's self-description (command 14) and its banner in UTF-8.
 int RunInfo(const GlobalOptions &global);
@@ -38,15 +41,10 @@ struct WriteOptions {
 // One write per assignment; nothing is written when any assignment is invalid.
 int RunWrite(const GlobalOptions &global, const WriteOptions &options);
 
-struct PollOptions {
+struct PollOptions : PollSettings {
   ChannelOptions channel;
   std::vector<std::string> gates;
-  int intervalMs = 1000;   // from the start of one cycle to the start of the next
-  int cycles = 0;          // 0: until Ctrl-C
   PollFormat format = PollFormat::kTable;
-  bool blocks = true;      // group consecutive gates into block reads
-  int demoteAfter = 3;     // replies missed in a row that demote a station
-  int retryEvery = 5;      // a demoted station is polled every so many cycles
 };
 // Polls the gates every interval.
 int RunPoll(const GlobalOptions &global, const PollOptions &options);

@@ -15,12 +15,14 @@
 #include <thread>
 
 #include "host/zamhost/commands.h"
-#include "host/zamhost/driver_library.h"
-#include "host/zamhost/exit_codes.h"
+#include "host/common/driver_library.h"
+#include "host/common/exit_codes.h"
 #include "host/zamhost/sample_gates_text.h"
 #include "host/zamhost/simulator_process.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
 constexpr int kSimulatorStartMs = 5000;

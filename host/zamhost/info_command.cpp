@@ -3,10 +3,12 @@
 
 #include "host/zamhost/commands.h"
 #include "host/zamhost/cp437.h"
-#include "host/zamhost/exit_codes.h"
+#include "host/common/exit_codes.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
 std::string ParityName(int code) {

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "host/zamhost/commands.h"
-#include "host/zamhost/exit_codes.h"
+#include "host/common/exit_codes.h"
 
 namespace {
 

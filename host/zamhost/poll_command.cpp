@@ -8,11 +8,13 @@
 
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
-#include "host/zamhost/exit_codes.h"
-#include "host/zamhost/gate_resolver.h"
-#include "host/zamhost/poller.h"
+#include "host/common/exit_codes.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/poller.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
 std::atomic<bool> g_stop{false};

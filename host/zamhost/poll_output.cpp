@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <deque>
 
-#include "host/zamhost/gate_types.h"
+#include "host/common/gate_types.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
 constexpr size_t kRecentLines = 6;
@@ -192,20 +194,6 @@ std::unique_ptr<PollOutput> MakePollOutput(PollFormat format, FILE *out, bool te
     default:
       return std::make_unique<TableOutput>(out, terminal);
   }
-}
-
-std::string TimeStamp() {
-  timeval now;
-  gettimeofday(&now, nullptr);
-  tm local;
-  localtime_r(&now.tv_sec, &local);
-  char date[40];
-  strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  char zone[8];
-  strftime(zone, sizeof zone, "%z", &local);  // "+0200"
-  char text[64];
-  snprintf(text, sizeof text, "%s.%03ld%.3s:%.2s", date, static_cast<long>(now.tv_usec / 1000), zone, zone + 3);
-  return text;
 }
 
 std::string CsvField(const std::string &text) {

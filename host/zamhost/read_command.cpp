@@ -4,12 +4,14 @@
 
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
-#include "host/zamhost/exit_codes.h"
-#include "host/zamhost/gate_resolver.h"
-#include "host/zamhost/gate_types.h"
+#include "host/common/exit_codes.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/gate_types.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 int RunRead(const GlobalOptions &global, const ReadOptions &options) {
   Session session(global);

@@ -1,8 +1,10 @@
 #include "host/zamhost/session.h"
 
-#include "host/zamhost/exit_codes.h"
+#include "host/common/exit_codes.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 bool Session::Start() {
   std::string error;

@@ -8,10 +8,12 @@
 
 #include <string>
 
-#include "host/zamhost/driver_library.h"
-#include "host/zamhost/driver_log.h"
+#include "host/common/driver_library.h"
+#include "host/common/driver_log.h"
 
 namespace zamhost {
+
+using namespace n2host;
 
 struct GlobalOptions {
   std::string driverPath;  // empty: libzamkt.so beside zamhost

@@ -5,13 +5,15 @@
 // did not apply (a point held by its own logic, or by an override).
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
-#include "host/zamhost/exit_codes.h"
-#include "host/zamhost/gate_resolver.h"
-#include "host/zamhost/gate_types.h"
-#include "host/zamhost/stored_value.h"
+#include "host/common/exit_codes.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/gate_types.h"
+#include "host/common/stored_value.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
+
+using namespace n2host;
 namespace {
 
 struct PlannedWrite {

@@ -1,0 +1,57 @@
+// Gates as the user names them: command-line arguments "GAS[:TYPE]" and
+// "GAS[:TYPE]=VALUE", and gate lists, small CSV files of name, GAS and type.
+#ifndef ZAMKT_HOST_COMMON_GATE_LIST_H
+#define ZAMKT_HOST_COMMON_GATE_LIST_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace n2host {
+
+struct GateSpec {
+  std::string name;    // shown in tables; the GAS when none is given
+  std::string gas;     // passed to the driver exactly as written
+  int type = -1;       // gate data type, or kAutoType
+  std::string origin;  // where the gate was named, for messages: "gates.csv:4"
+};
+
+struct WriteSpec {
+  GateSpec gate;
+  std::optional<std::string> value;  // absent: "GAS" alone (an override release)
+};
+
+// "GAS" or "GAS:TYPE". False with a message when the GAS is empty or the type
+// unknown.
+bool ParseGateArgument(std::string_view text, GateSpec *gate, std::string *error);
+
+// "GAS[:TYPE]=VALUE", or "GAS[:TYPE]" without a value. The value may itself
+// hold colons (07:30); only the first "=" separates it.
+bool ParseWriteArgument(std::string_view text, WriteSpec *spec, std::string *error);
+
+// One CSV record: fields separated by commas, double quotes around a field
+// that holds commas, "" for a quote inside one; blanks around fields dropped.
+std::vector<std::string> SplitCsvRecord(std::string_view line);
+
+// Parses a gate list. One gate per line: name, GAS, type (the type may be
+// left out or empty for auto; a line of one field is a GAS alone). Blank
+// lines and lines starting with "#" are skipped, and so is a header line
+// whose first two fields read "name" and "gas". fileName prefixes messages.
+// False at the first bad line, with "FILE:LINE: reason".
+bool ParseGateList(std::string_view text, const std::string &fileName, std::vector<GateSpec> *gates,
+                   std::string *error);
+
+// Reads and parses the file.
+bool LoadGateList(const std::string &path, std::vector<GateSpec> *gates, std::string *error);
+
+// True when a command-line argument names a gate list file rather than a
+// gate: it ends in ".csv" or holds a "/" (no GAS does either).
+bool NamesGateList(std::string_view argument);
+
+// Gates from arguments that mix gate lists and "GAS[:TYPE]" items, in order.
+bool CollectGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *gates, std::string *error);
+
+}  // namespace n2host
+
+#endif  // ZAMKT_HOST_COMMON_GATE_LIST_H

@@ -1,0 +1,123 @@
+#include "host/common/poller.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+
+
+namespace n2host {
+
+Poller::Poller(Channel &channel, std::vector<Gate> gates, const PollSettings &options, PollOutput &output,
+               const std::atomic<bool> &stop)
+    : channel_(channel),
+      gates_(std::move(gates)),
+      options_(options),
+      output_(output),
+      stop_(stop),
+      health_(options.demoteAfter, options.retryEvery),
+      readings_(gates_.size()) {
+  plan_ = PlanPoll(gates_, options.blocks);
+  for (const Gate &gate : gates_) health_.Add(gate.station);
+}
+
+void Poller::Run() {
+  Start();
+  auto next = std::chrono::steady_clock::now();
+  for (int cycle = 1; !stop_ && (options_.cycles == 0 || cycle <= options_.cycles); ++cycle) {
+    next += std::chrono::milliseconds(options_.intervalMs);
+    RunCycle(cycle);
+    if (options_.cycles != 0 && cycle == options_.cycles) break;
+    if (std::chrono::steady_clock::now() > next) next = std::chrono::steady_clock::now();
+    SleepUntil(next);
+  }
+  Finish();
+}
+
+void Poller::Start() { output_.Start(DescribePlan(plan_, gates_)); }
+
+void Poller::Finish() { output_.Finish(View(lastCycle_, TimeStamp())); }
+
+// Waits until the deadline or a stop request.
+void Poller::SleepUntil(std::chrono::steady_clock::time_point deadline) const {
+  while (!stop_) {
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return;
+    auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+    timespec pause = {0, static_cast<long>(std::min<long long>(rest, 50)) * 1000000L};
+    nanosleep(&pause, nullptr);
+  }
+}
+
+CycleView Poller::View(int cycle, const std::string &time) const {
+  CycleView view;
+  view.cycle = cycle;
+  view.time = time;
+  view.gates = &gates_;
+  view.readings = &readings_;
+  view.health = &health_;
+  return view;
+}
+
+void Poller::RunCycle(int cycle) {
+  for (GateReading &reading : readings_) reading.readThisCycle = false;
+  std::string cycleTime = TimeStamp();
+  size_t i = 0;
+  while (i < plan_.size() && !stop_) {
+    const int32_t station = plan_[i].station;
+    size_t end = i;
+    while (end < plan_.size() && plan_[end].station == station) ++end;
+    const bool due = health_.Due(station, cycle);
+    bool sent = false;
+    for (; i < end; ++i) {
+      // A demoted station gets one request on its cycles: more only once it answers.
+      if (!due || (health_.Demoted(station) && sent) || stop_) {
+        MarkWaiting(plan_[i]);
+        continue;
+      }
+      Execute(plan_[i], cycle);
+      sent = true;
+    }
+  }
+  lastCycle_ = cycle;
+  output_.Cycle(View(cycle, cycleTime));
+}
+
+void Poller::MarkWaiting(const PollRequest &request) {
+  std::string time = TimeStamp();
+  for (int index : request.gates) {
+    GateReading &reading = readings_[index];
+    reading.status = "waiting";
+    reading.hasValue = false;
+    reading.readThisCycle = true;
+    reading.time = time;
+    reading.via = ViaOf(request);
+  }
+}
+
+std::string Poller::ViaOf(const PollRequest &request) {
+  return request.block ? "block " + std::to_string(request.blockNumber) : "single";
+}
+
+void Poller::Execute(const PollRequest &request, int cycle) {
+  ValueBuffer buffer;
+  const Gate &leader = gates_[request.leader];
+  int32_t status = request.block ? channel_.BlockRead(leader, request.items, &buffer) : channel_.Read(leader, &buffer);
+  std::string time = TimeStamp();
+  std::string change = health_.Record(request.station, cycle, status);
+  if (!change.empty()) output_.Event(time, change);
+  for (int index : request.gates) {
+    GateReading &reading = readings_[index];
+    reading.readThisCycle = true;
+    reading.time = time;
+    reading.via = ViaOf(request);
+    reading.status = StatusWord(status);
+    reading.hasValue = status == 0;
+    if (status != 0) continue;
+    const Gate &gate = gates_[index];
+    reading.value = request.block ? buffer.Item(gate.type, gate.element - request.firstAddress)
+                                  : buffer.Single(gate.type);
+  }
+}
+
+}  // namespace n2host

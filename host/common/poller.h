@@ -1,0 +1,68 @@
+// One poll of a gate list: the plan of requests (poll_plan.h), cycles that
+// send them through the driver, the station health that keeps silent
+// stations from stalling a cycle, and the readings the output shows after
+// every cycle. zamhost poll runs it, the gateway runs it for ever, and the
+// poll benchmark times its cycles.
+#ifndef ZAMKT_HOST_COMMON_POLLER_H
+#define ZAMKT_HOST_COMMON_POLLER_H
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "host/common/channel.h"
+#include "host/common/gate.h"
+#include "host/common/poll_output.h"
+#include "host/common/poll_plan.h"
+#include "host/common/station_health.h"
+
+namespace n2host {
+
+struct PollSettings {
+  int intervalMs = 1000;   // from the start of one cycle to the start of the next
+  int cycles = 0;          // 0: until stopped
+  bool blocks = true;      // group consecutive gates into block reads
+  int demoteAfter = 3;     // replies missed in a row that demote a station
+  int retryEvery = 5;      // a demoted station is polled every so many cycles
+};
+
+class Poller {
+ public:
+  // gates: valid gates only. stop, once set (by a signal handler), ends the
+  // poll after the request in progress.
+  Poller(Channel &channel, std::vector<Gate> gates, const PollSettings &options, PollOutput &output,
+         const std::atomic<bool> &stop);
+
+  // The whole poll: the plan, a cycle every interval until stop or the
+  // number of cycles, then the per-station totals.
+  void Run();
+
+  // The steps of Run, for a caller that paces the cycles itself.
+  void Start();              // shows the plan
+  void RunCycle(int cycle);  // every request due in this cycle, then the cycle's output
+  void Finish();             // the per-station totals after the last cycle run
+
+  const std::vector<PollRequest> &plan() const { return plan_; }
+
+ private:
+  CycleView View(int cycle, const std::string &time) const;
+  void MarkWaiting(const PollRequest &request);
+  static std::string ViaOf(const PollRequest &request);
+  void Execute(const PollRequest &request, int cycle);
+  void SleepUntil(std::chrono::steady_clock::time_point deadline) const;
+
+  Channel &channel_;
+  std::vector<Gate> gates_;
+  const PollSettings &options_;
+  PollOutput &output_;
+  const std::atomic<bool> &stop_;
+  StationHealth health_;
+  std::vector<GateReading> readings_;
+  std::vector<PollRequest> plan_;
+  int lastCycle_ = 0;
+};
+
+}  // namespace n2host
+
+#endif  // ZAMKT_HOST_COMMON_POLLER_H
