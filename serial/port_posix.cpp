@@ -5,9 +5,11 @@
 // per-read time-out in milliseconds, which termios cannot hold at that
 // resolution, and the channel record the port was opened for. One mutex
 // guards the taking and freeing of slots, so that two channels started at
-// once never end on one slot. Reads follow the serial semantics the driver is written for: a
-// read call waits at most the read time-out for all the bytes it asks for and
-// returns what arrived by then; a read that returns no byte is a failure.
+// once never end on one slot.
+//
+// Reads follow the serial semantics the driver is written for: a read call
+// waits at most the read time-out for all the bytes it asks for and returns
+// what arrived by then; a read that returns no byte is a failure.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>

@@ -283,7 +283,8 @@ TEST_F(SingleWriteTest, BlocksThatDisagreeWithTheirPointAreRefusedWithoutTraffic
     WriteOutcome out = WriteBlock(block, {});
     EXPECT_EQ(out.status, 1);
     EXPECT_TRUE(out.sent.empty());
-    EXPECT_EQ(out.messages, (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
+    EXPECT_EQ(out.messages,
+              (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
   }
 }
 

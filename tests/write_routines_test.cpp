@@ -297,7 +297,8 @@ TEST_F(WriteRoutinesTest, ClockValuesOutsideTheDayAndTheCalendarAreRefusedWithou
     WriteOutcome out = Write(c.gas, kGateInt32, HostValue::Long(c.value), {});
     EXPECT_EQ(out.status, 1);
     EXPECT_TRUE(out.sent.empty());
-    EXPECT_EQ(out.messages, (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
+    EXPECT_EQ(out.messages,
+              (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
   }
 }
 
