@@ -41,11 +41,18 @@ int32_t InitChannel(DriverRequest *request) {
   PortSettings settings = block->settings;
   uint16_t lineOptions = kLineOptionsDefault;
 
-  PortHandle handle = OpenPortHandle(portName, &settings, lineOptions);
+  PortHandle handle = OpenPortHandle(portName, &settings, lineOptions, context);
   if (handle == nullptr) {
     ZamLog(kLogLevel, "ZAMKT : Fail to open %.*s", kPortNameSize, portName);
     return 2;
   }
+  // A channel started again (the host repeats command 1, or a USB adapter
+  // came back under its name) still holds its former port: it is let go, or
+  // every start would cost one entry of the port table. The record holds
+  // whatever the host's memory held before the channel's first start, so
+  // only a port opened for this very record is closed, never another
+  // channel's port whose number happens to lie there.
+  if (context->port != handle && PortOpenedFor(context->port, context)) (void)PortClose(context->port);
   context->port = handle;
   int32_t timeout = BoundedTimeout(block->timeout);
   (void)PortSetReadTimeout(handle, timeout);

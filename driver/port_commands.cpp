@@ -45,7 +45,7 @@ int32_t ReopenPort(DriverRequest *request) {
     ZamLog(kLogLevel, "ZAMKT: ReopenPort() no channel");
     return 2;
   }
-  PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions);
+  PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions, context);
   if (handle == nullptr) return 2;
   // A port still open under the same name is not closed first: the exclusive
   // open then fails above and the old handle stays in the record. When the
@@ -74,7 +74,7 @@ int32_t ChangePort(DriverRequest *request) {
   memcpy(context->portName, block->portName, kPortNameSize);
   context->settings = block->settings;
 
-  PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions);
+  PortHandle handle = OpenPortHandle(context->portName, &context->settings, context->lineOptions, context);
   if (handle == nullptr) return 2;
   ReplaceHandle(context, handle);
   return 0;

@@ -13,6 +13,7 @@ namespace {
 struct MemoryLine {
   bool open = false;
   bool failNextOpen = false;
+  const void *owner = nullptr;  // the channel record the line was opened for
   uint32_t readTimeoutMs = kDefaultReadTimeoutMs;
   uint64_t elapsedMs = 0;
   std::vector<std::string> script;
@@ -108,15 +109,22 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
     return kPortOpenFailed;
   }
   g_line.open = true;
+  g_line.owner = nullptr;
   g_line.readTimeoutMs = kDefaultReadTimeoutMs;
   g_line.queue.clear();
   *handle = kHandle;
   return kPortOk;
 }
 
-PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions) {
+PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions, const void *owner) {
   PortHandle handle = nullptr;
-  return PortOpen(name, settings, lineOptions, &handle) == kPortOk ? handle : nullptr;
+  if (PortOpen(name, settings, lineOptions, &handle) != kPortOk) return nullptr;
+  g_line.owner = owner;
+  return handle;
+}
+
+bool PortOpenedFor(PortHandle handle, const void *owner) {
+  return owner != nullptr && Valid(handle) && g_line.owner == owner;
 }
 
 int PortClose(PortHandle handle) {

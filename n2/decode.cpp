@@ -343,6 +343,47 @@ size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type) {
   }
 }
 
+namespace {
+
+bool AllDecimal(const char *text, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+// Two decimal digits at position pos of a field known to hold them.
+int32_t PairAt(const char *data, size_t pos) { return DecimalDigits(data + pos, 2); }
+
+}  // namespace
+
+bool DecimalFieldValid(const ReadWriteBlock *block, const char *data, size_t digits) {
+  if (block == nullptr || data == nullptr) return false;
+  if (static_cast<uint8_t>(block->dataType) != kGateInt32 || block->itemCount != 1) return true;
+  GasCopy gas;
+  const char *mnemonic = UpperMnemonic(block->gas, gas);
+  const uint16_t special = static_cast<uint16_t>(block->region);
+
+  if (special == kSpecialSchedule) {
+    if (StartsWith(mnemonic, "DAYS")) return true;  // a hex day mask
+    if (digits < 4 || !AllDecimal(data, 4)) return false;
+    const int32_t minutes = PairAt(data, 0);
+    const int32_t hours = PairAt(data, 2);
+    // 24:00 is the device's end of the day; any other hour past 23 is none.
+    return minutes <= 59 && (hours <= 23 || (hours == 24 && minutes == 0));
+  }
+  if (special == kSpecialClock) {
+    if (StartsWith(mnemonic, "TIME")) {
+      if (digits < 6 || !AllDecimal(data, 6)) return false;
+      return PairAt(data, 0) <= 23 && PairAt(data, 2) <= 59 && PairAt(data, 4) <= 59;
+    }
+    if (StartsWith(mnemonic, "DATE")) return digits >= 6 && AllDecimal(data, 6);
+    // CENT, WDAY: a number read from the whole field.
+    return digits > 0 && AllDecimal(data, digits);
+  }
+  return true;
+}
+
 bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits) {
   // A 16-bit item comes as one byte or as a whole word: three digits would
   // leave the word's last digit to be made up.

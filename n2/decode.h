@@ -25,6 +25,15 @@ size_t DataDigitsNeeded(const ReadWriteBlock *block, uint16_t type);
 // for a 16-bit gate one byte or a whole word, never three digits.
 bool DataFieldComplete(const ReadWriteBlock *block, uint16_t type, size_t digits);
 
+// True when the data field of a reply holds a value the decimal points can
+// stand for: schedule times (STARTn, ENDn) as decimal minutes 00..59 then
+// hours 00..23, or 24:00; the clock's TIME as decimal hours 00..23, minutes
+// and seconds 00..59; its DATE as six decimal digits (a date the calendar
+// lacks still decodes, as 0); CENT and WDAY as decimal digits only. Every
+// other point, and the field of a block, is true: its digits are hex. The
+// field holds `digits` characters and at least DataDigitsNeeded of them.
+bool DecimalFieldValid(const ReadWriteBlock *block, const char *data, size_t digits);
+
 // Converts the 2n characters of text into n bytes, high nibble first
 // (character - '0' for digits, character - 55 otherwise; nothing is checked).
 void AsciiHexToVal(const char *text, uint8_t *bytes, int n);

@@ -37,10 +37,22 @@ CalendarDate EncodeDate(int32_t dayNumber);
 // False for v above 1440 (nothing encoded, nothing logged here).
 bool EncodeScheduleTime(uint32_t minutes, uint8_t bytes[2]);
 
-// Clock time of v seconds: BCD hours, minutes, seconds (no range check).
+// Clock time of v seconds: BCD hours, minutes, seconds (no range check here:
+// writes refuse what ClockTimeInRange refuses).
 void EncodeClockTime(uint32_t seconds, uint8_t bytes[3]);
 
-// Clock date of a day number: BCD year, month, day.
+// Clock date of a day number: BCD year, month, day (no range check here:
+// writes refuse what ClockDateInRange refuses).
 void EncodeClockDate(int32_t dayNumber, uint8_t bytes[3]);
+
+// The clock values a write may send. A time of day is 0..86399 seconds: from
+// 86400 on the hours byte would be 24..99, or no BCD at all. A date must be
+// one the device's two-digit year and the read side can give back: day 1
+// (1 January 1980) to day 21550 (31 December 2038).
+constexpr uint32_t kSecondsPerDay = 86400;
+constexpr int32_t kFirstClockDay = 1;
+constexpr int32_t kLastClockDay = 21550;
+inline bool ClockTimeInRange(uint32_t seconds) { return seconds < kSecondsPerDay; }
+inline bool ClockDateInRange(int32_t dayNumber) { return dayNumber >= kFirstClockDay && dayNumber <= kLastClockDay; }
 
 #endif  // ZAMKT_N2_ENCODE_H

@@ -107,6 +107,14 @@ void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag
     *status = 1;
     return;
   }
+  // Clock and schedule values travel as decimal digits: hex digits there, or
+  // a time the day does not have, would be decoded into a value the device
+  // does not hold.
+  if (!DecimalFieldValid(static_cast<ReadWriteBlock *>(request->parameters), reply + 1, digits)) {
+    ZamLog(kLogLevel, "ZAMKT: %s() response data not a decimal value '%s'", handler, reply);
+    *status = 1;
+    return;
+  }
   reply[length - kReplyTrailer] = '\0';
   StoreData(static_cast<ReadWriteBlock *>(request->parameters), reply + 1,
             static_cast<uint16_t>(length - kReplyTrailer - 1), tag.type);

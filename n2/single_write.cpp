@@ -90,6 +90,26 @@ bool RunWriteRoutine(DriverRequest *request, int32_t dataType, uint16_t special,
   }
 }
 
+// The clock's TIME and DATE take only values the device keeps as a time of
+// day and a date it can give back: checked once before any traffic (the
+// write routine refuses them too). Logs the refusal; false when refused.
+bool ClockValueWritable(const ReadWriteBlock *block, const ParsedTag &tag, const char *gas) {
+  if (block->region != kSpecialClock) return true;
+  uint32_t number;
+  memcpy(&number, block->value, sizeof number);
+  if (strcmp(tag.mnemonic, "TIME") == 0 && !ClockTimeInRange(number)) {
+    ZamLog(kLogLevel, "ZAMKT: Clock time %u s outside 0..%u! Gate %s", number, kSecondsPerDay - 1, gas);
+    return false;
+  }
+  const int32_t day = static_cast<int32_t>(number);
+  if (strcmp(tag.mnemonic, "DATE") == 0 && !ClockDateInRange(day)) {
+    ZamLog(kLogLevel, "ZAMKT: Date %d outside days %d..%d (1980-01-01 to 2038-12-31)! Gate %s", day, kFirstClockDay,
+           kLastClockDay, gas);
+    return false;
+  }
+  return true;
+}
+
 int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
   const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
   const int32_t dataType = block->dataType & 0xFF;
@@ -107,6 +127,10 @@ int32_t WriteSystem91Gate(DriverRequest *request, const char *gas) {
   if (dataType == kGateDigital && (block->bit < 0 || block->bit > kHighestBit)) {
     return Refuse(gas, "invalid bit", block->bit);
   }
+  // The write routine takes its width, bit, area and address from the block:
+  // one that disagrees with the point would write over another item.
+  if (!AcceptWriteForPoint(block, tag, gas)) return Refuse(gas);
+  if (!ClockValueWritable(block, tag, gas)) return Refuse(gas);
   if (dataType == kGateReal) {
     // Checked once before any traffic; the routine encodes again per attempt.
     float value;

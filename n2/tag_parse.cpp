@@ -167,6 +167,36 @@ bool AcceptPointForBlock(const char *handler, const ReadWriteBlock *block, const
   return true;
 }
 
+namespace {
+
+// The device address SingleParse gives the point: the offset alone for the
+// schedule and clock areas, the module base plus the offset otherwise.
+int32_t DeviceAddressOf(const ParsedTag &tag) {
+  return SpecialKindOf(tag) == kSpecialNone ? tag.base + tag.offset : tag.offset;
+}
+
+bool RefuseField(const char *field, int32_t given, int32_t wanted, const char *gas) {
+  ZamLog(kLogLevel, "ZAMKT: SingleWrite() %s %d does not match the point (%d). GAS=%s", field, given, wanted, gas);
+  return false;
+}
+
+}  // namespace
+
+bool AcceptWriteForPoint(const ReadWriteBlock *block, const ParsedTag &tag, const char *gas) {
+  const int32_t dataType = block->dataType & 0xFF;
+  if (!TypeMatchesGate(dataType, tag.type)) {
+    ZamLog(kLogLevel, "ZAMKT: SingleWrite() data type %d does not match the point (type code %u). GAS=%s", dataType,
+           tag.type, gas);
+    return false;
+  }
+  if (tag.bit != kWholeItem && block->bit != tag.bit) return RefuseField("bit", block->bit, tag.bit, gas);
+  if (block->region != SpecialKindOf(tag)) return RefuseField("region", block->region, SpecialKindOf(tag), gas);
+  if (block->element != DeviceAddressOf(tag)) {
+    return RefuseField("element", block->element, DeviceAddressOf(tag), gas);
+  }
+  return true;
+}
+
 bool LookupTag(DriverRequest *request, ParsedTag *tag, const char *gas) {
   if (gas == nullptr) gas = "";
   // A station that is not 0..255 (non-digits, a short GAS) gets no family

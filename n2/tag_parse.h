@@ -65,6 +65,16 @@ bool AcceptSystem91Fields(const char *handler, const ReadWriteBlock *block, cons
 // returns false when refused.
 bool AcceptPointForBlock(const char *handler, const ReadWriteBlock *block, const ParsedTag &tag, const char *gas);
 
+// The checks of a System 91 write block against the point of its GAS: every
+// field that steers the frame must be what command 3 gave for the GAS, since
+// a write built from another data type, bit, special kind or address would
+// change another item or other bits than the point's. The data type (its low
+// byte) must be one the point accepts, the bit the point's own for a bit
+// point, the region the point's special kind and the element its device
+// address. Logs "ZAMKT: SingleWrite() <field> N does not match the point
+// (M). GAS=..." and returns false when refused.
+bool AcceptWriteForPoint(const ReadWriteBlock *block, const ParsedTag &tag, const char *gas);
+
 // The process-wide type-check switch: on only while command 4 parses.
 bool TypeCheckSwitchOn();
 

@@ -287,8 +287,10 @@ bool WriteClock(DriverRequest *request) {
   const uint32_t number = HostLong(value);
   uint8_t data[3];
   if (MnemonicStartsWith(gas, "TIME")) {
+    if (!ClockTimeInRange(number)) return false;  // SingleWrite has logged the refusal
     EncodeClockTime(number, data);
   } else if (MnemonicStartsWith(gas, "DATE")) {
+    if (!ClockDateInRange(static_cast<int32_t>(number))) return false;
     EncodeClockDate(static_cast<int32_t>(number), data);
   } else {
     return false;  // the clock's other points cannot be written

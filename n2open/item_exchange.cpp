@@ -278,8 +278,10 @@ int N2OPEN_DoReadItem(DriverRequest *request) {
       status = 1;
       continue;
     }
+    // A reply too short for the region's value is a bad reply like the ones
+    // above, and the next attempt may bring the whole value.
     status = N2OPEN_StoreData(request, reply);
-    break;
+    if (status == 0) break;
   }
   if (status != 0) {
     ZamLog(kLogLevel, "ZAMKT%02d: N2OPEN_DoReadItem() failed GAS=%s", context->channelNumber, gas);

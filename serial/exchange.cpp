@@ -31,10 +31,16 @@ bool ReceiveReply(ChannelContext *context, char *buffer) {
   buffer[kReplyBufferSize - 1] = '\0';
   // The rest of the overlong line is read and dropped up to its carriage
   // return, so that its tail is not taken for the reply to the next request.
+  // Its bytes follow each other closely when they come at all: a gap as long
+  // as the one that ends the discard step ends the line too, rather than the
+  // channel's whole read time-out on top of a request already lost.
+  const int32_t previous = PortSetReadTimeout(context->port, kDiscardTimeout10ms);
+  if (previous < kDiscardTimeout10ms) (void)PortSetReadTimeout(context->port, previous);
   for (uint32_t dropped = 0; dropped < kOverlongTailLimit; ++dropped) {
     char byte = 0;
     uint32_t got = 0;
     if (PortReadExact(context->port, &byte, 1, &got) != kPortOk || byte == '\r') break;
   }
+  (void)PortSetReadTimeout(context->port, previous);
   return false;
 }

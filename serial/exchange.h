@@ -19,13 +19,14 @@ bool SendCommand(ChannelContext *context, const void *bytes, uint16_t count);
 constexpr char kNulStandIn = '?';
 // Bytes of an overlong reply line read and dropped after the first 1000, while
 // they keep coming, looking for its carriage return.
-constexpr uint32_t kOverlongTailLimit = 4 * kReplyBufferSize;
+constexpr uint32_t kOverlongTailLimit = kReplyBufferSize;
 
 // Reads one reply line byte by byte up to its carriage return, which is
 // replaced by NUL; NUL bytes of the line become kNulStandIn. False when a read
 // fails or times out (nothing logged), or when 1000 bytes arrive without a
 // carriage return (logged; the rest of the line is then read and dropped up
-// to its carriage return, at most kOverlongTailLimit bytes, and the buffer
+// to its carriage return, at most kOverlongTailLimit bytes and for as long as
+// they come with gaps of at most the discard step's 50 ms, and the buffer
 // must not be used).
 bool ReceiveReply(ChannelContext *context, char *buffer);
 

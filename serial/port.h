@@ -54,8 +54,22 @@ constexpr uint32_t kDiscardBlock = 512;
 // every failure after the device was opened closes it again.
 int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOptions, PortHandle *handle);
 
+// Ports one process can hold open at once. The POSIX port layer keeps its
+// ports in a table of this size; the Windows one remembers the owners of this
+// many ports (a port opened beyond them works but has no owner on record).
+constexpr int kMaxOpenPorts = 64;
+
 // The opener used by the command handlers: the handle, or null on any failure.
-PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions);
+// owner is the channel record the port is opened for (null for none); the
+// port layer keeps it beside the handle for PortOpenedFor.
+PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions,
+                          const void *owner = nullptr);
+
+// True when handle names a port that this layer opened for owner and that is
+// still open. A channel record's handle field holds whatever the host's
+// memory held before the channel's first start; only a handle that passes
+// this check may be closed on that record's behalf. False for a null owner.
+bool PortOpenedFor(PortHandle handle, const void *owner);
 
 // Returns kPortOk, or kPortIoFailed when the system refuses the close.
 int PortClose(PortHandle handle);
@@ -77,7 +91,9 @@ int PortWrite(PortHandle handle, const void *bytes, uint32_t count, uint32_t *wr
 // fails or the read time-out runs out first; *got receives the bytes read.
 int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got);
 
-// The platform's sleep, for the protocol's pauses.
+// The protocol's pauses: returns no earlier than the given time after the call,
+// and as little after it as the platform allows. On Linux the calling
+// thread's timer slack is narrowed for the pause and restored afterwards.
 void PauseMilliseconds(uint32_t milliseconds);
 
 #endif  // ZAMKT_SERIAL_PORT_H

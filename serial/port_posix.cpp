@@ -1,19 +1,27 @@
 // The serial port over POSIX termios and poll().
 //
 // A handle is the number of a slot in a small fixed table (slot + 1, so that
-// a null handle never names an open port). The slot keeps the descriptor and
-// the per-read time-out in milliseconds, which termios cannot hold at that
-// resolution. Reads follow the serial semantics the driver is written for: a
-// read call waits at most the read time-out for all the bytes it asks for and
-// returns what arrived by then; a read that returns no byte is a failure.
+// a null handle never names an open port). The slot keeps the descriptor, the
+// per-read time-out in milliseconds, which termios cannot hold at that
+// resolution, and the channel record the port was opened for. One mutex
+// guards the taking and freeing of slots, so that two channels started at
+// once never end on one slot.
+//
+// Reads follow the serial semantics the driver is written for: a read call
+// waits at most the read time-out for all the bytes it asks for and returns
+// what arrived by then; a read that returns no byte is a failure.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,14 +35,26 @@ struct PortSlot {
   bool nullDevice;
   int fd;
   uint32_t readTimeoutMs;
+  const void *owner;  // the channel record the port was opened for, or null
 };
 
-constexpr int kMaxPorts = 64;
-PortSlot g_ports[kMaxPorts];
+PortSlot g_ports[kMaxOpenPorts];
+// Guards inUse and owner of every slot: a slot is taken, freed and its owner
+// compared under it. A slot's descriptor and time-out belong to the one
+// channel that holds the handle.
+pthread_mutex_t g_portsLock = PTHREAD_MUTEX_INITIALIZER;
+
+class PortTableLock {
+ public:
+  PortTableLock() { pthread_mutex_lock(&g_portsLock); }
+  ~PortTableLock() { pthread_mutex_unlock(&g_portsLock); }
+  PortTableLock(const PortTableLock &) = delete;
+  PortTableLock &operator=(const PortTableLock &) = delete;
+};
 
 PortSlot *SlotOf(PortHandle handle) {
   uintptr_t index = reinterpret_cast<uintptr_t>(handle);
-  if (index == 0 || index > static_cast<uintptr_t>(kMaxPorts)) return nullptr;
+  if (index == 0 || index > static_cast<uintptr_t>(kMaxOpenPorts)) return nullptr;
   PortSlot *slot = &g_ports[index - 1];
   return slot->inUse ? slot : nullptr;
 }
@@ -191,29 +211,66 @@ bool ReadWithin(int fd, uint8_t *buffer, uint32_t count, uint32_t timeoutMs, uin
   return true;
 }
 
-}  // namespace
+// The timer slack of the calling thread during a pause. The kernel may end a
+// sleep up to the slack late (50 us by default) to group wake-ups; the pause
+// that follows every good exchange is on the bus's critical path, so it
+// sleeps with a slack of a microsecond. The host's thread gets its own slack
+// back afterwards.
+struct TimerSlack {
+  bool narrowed;
+  unsigned long previousNs;
+};
 
-int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOptions, PortHandle *handle) {
-  *handle = nullptr;
-  char path[64];
-  if (!DevicePath(name, path, sizeof path)) return kPortOpenFailed;
+#if defined(__linux__)
+constexpr unsigned long kPauseSlackNs = 1000;
 
-  PortSlot *slot = nullptr;
+TimerSlack NarrowTimerSlack() {
+  // PR_GET_TIMERSLACK returns the slack as an int: a negative result is an
+  // error or a slack too large to read back, which then is left alone.
+  const int previous = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  if (previous <= 0 || static_cast<unsigned long>(previous) <= kPauseSlackNs) return TimerSlack{false, 0};
+  if (prctl(PR_SET_TIMERSLACK, kPauseSlackNs, 0, 0, 0) != 0) return TimerSlack{false, 0};
+  return TimerSlack{true, static_cast<unsigned long>(previous)};
+}
+
+void RestoreTimerSlack(const TimerSlack &slack) {
+  if (slack.narrowed) (void)prctl(PR_SET_TIMERSLACK, slack.previousNs, 0, 0, 0);
+}
+#else
+// Other POSIX systems have no per-thread slack to narrow.
+TimerSlack NarrowTimerSlack() { return TimerSlack{false, 0}; }
+void RestoreTimerSlack(const TimerSlack &) {}
+#endif
+
+// Takes a free slot for a port being opened for owner; null when every slot
+// is in use. The slot counts as in use from here on, so that no other open
+// can take it while the device is being opened and configured.
+PortSlot *ReserveSlot(const void *owner) {
+  PortTableLock lock;
   for (PortSlot &candidate : g_ports) {
     if (!candidate.inUse) {
-      slot = &candidate;
-      break;
+      candidate = PortSlot{true, false, -1, kDefaultReadTimeoutMs, owner};
+      return &candidate;
     }
   }
-  if (slot == nullptr) return kPortOpenFailed;
+  return nullptr;
+}
 
+void ReleaseSlot(PortSlot *slot) {
+  PortTableLock lock;
+  *slot = PortSlot{false, false, -1, 0, nullptr};
+}
+
+// Opens and configures the device into the reserved slot. Returns a PortResult;
+// on failure the device is closed again and the slot is left to the caller.
+int OpenIntoSlot(const char *name, const char *path, const PortSettings *settings, uint16_t lineOptions,
+                 PortSlot *slot) {
   // The null device: opened for reading and writing, nothing configured.
-  bool nullDevice = strcmp(name, "NUL") == 0;
-  if (nullDevice) {
+  if (strcmp(name, "NUL") == 0) {
     int fd = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (fd < 0) return kPortOpenFailed;
-    *slot = PortSlot{true, true, fd, kDefaultReadTimeoutMs};
-    *handle = HandleOf(slot);
+    slot->nullDevice = true;
+    slot->fd = fd;
     return kPortOk;
   }
 
@@ -239,22 +296,58 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
   // Blocking writes from here on: a write returns when its bytes are out.
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  slot->fd = fd;
+  return kPortOk;
+}
 
-  *slot = PortSlot{true, false, fd, kDefaultReadTimeoutMs};
+int OpenForOwner(const char *name, const PortSettings *settings, uint16_t lineOptions, const void *owner,
+                 PortHandle *handle) {
+  *handle = nullptr;
+  char path[64];
+  if (!DevicePath(name, path, sizeof path)) return kPortOpenFailed;
+  PortSlot *slot = ReserveSlot(owner);
+  if (slot == nullptr) return kPortOpenFailed;
+  int result = OpenIntoSlot(name, path, settings, lineOptions, slot);
+  if (result != kPortOk) {
+    ReleaseSlot(slot);
+    return result;
+  }
   *handle = HandleOf(slot);
   return kPortOk;
 }
 
-PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions) {
+}  // namespace
+
+int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOptions, PortHandle *handle) {
+  return OpenForOwner(name, settings, lineOptions, nullptr, handle);
+}
+
+PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions, const void *owner) {
   PortHandle handle = nullptr;
-  return PortOpen(name, settings, lineOptions, &handle) == kPortOk ? handle : nullptr;
+  return OpenForOwner(name, settings, lineOptions, owner, &handle) == kPortOk ? handle : nullptr;
+}
+
+bool PortOpenedFor(PortHandle handle, const void *owner) {
+  if (owner == nullptr) return false;
+  PortTableLock lock;
+  const PortSlot *slot = SlotOf(handle);
+  return slot != nullptr && slot->owner == owner;
 }
 
 int PortClose(PortHandle handle) {
-  PortSlot *slot = SlotOf(handle);
-  if (slot == nullptr) return kPortIoFailed;
-  CloseDescriptor(slot->fd, !slot->nullDevice);
-  *slot = PortSlot{false, false, -1, 0};
+  int fd = -1;
+  bool nullDevice = false;
+  {
+    PortTableLock lock;
+    PortSlot *slot = SlotOf(handle);
+    if (slot == nullptr) return kPortIoFailed;
+    fd = slot->fd;
+    nullDevice = slot->nullDevice;
+    *slot = PortSlot{false, false, -1, 0, nullptr};
+  }
+  // Closed outside the lock: closing a serial line may wait for its output to
+  // drain, and other channels must not wait for that to open their ports.
+  CloseDescriptor(fd, !nullDevice);
   return kPortOk;
 }
 
@@ -327,7 +420,19 @@ int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got
 }
 
 void PauseMilliseconds(uint32_t milliseconds) {
-  timespec rest = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  // The end of the pause is fixed once, before anything else runs: a sleep to
+  // that deadline never pauses less, and a signal or a late wake-up never
+  // adds its delay on top of the whole pause again.
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
   }
+  const TimerSlack slack = NarrowTimerSlack();
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+  RestoreTimerSlack(slack);
 }

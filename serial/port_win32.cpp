@@ -112,6 +112,43 @@ int FailOpen(HANDLE device, PortStep step) {
   return FailureCode(step);
 }
 
+// The channel record each port was opened for, beside its handle, so that a
+// handle found in a record can be told from a stale number before it is
+// closed. One lock guards the table: the host may start two channels at once.
+struct PortOwner {
+  HANDLE handle;  // null for a free entry
+  const void *owner;
+};
+PortOwner g_owners[kMaxOpenPorts];
+SRWLOCK g_ownersLock = SRWLOCK_INIT;
+
+class OwnerTableLock {
+ public:
+  OwnerTableLock() { AcquireSRWLockExclusive(&g_ownersLock); }
+  ~OwnerTableLock() { ReleaseSRWLockExclusive(&g_ownersLock); }
+  OwnerTableLock(const OwnerTableLock &) = delete;
+  OwnerTableLock &operator=(const OwnerTableLock &) = delete;
+};
+
+// A full table leaves the port without an owner on record: it works as
+// before, it is only never closed on a record's behalf.
+void RecordOwner(HANDLE handle, const void *owner) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == nullptr) {
+      entry = PortOwner{handle, owner};
+      return;
+    }
+  }
+}
+
+void ForgetOwner(HANDLE handle) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == handle) entry = PortOwner{nullptr, nullptr};
+  }
+}
+
 }  // namespace
 
 int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOptions, PortHandle *handle) {
@@ -152,13 +189,27 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
   return kPortOk;
 }
 
-PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions) {
+PortHandle OpenPortHandle(const char *name, const PortSettings *settings, uint16_t lineOptions, const void *owner) {
   PortHandle handle = nullptr;
-  return PortOpen(name, settings, lineOptions, &handle) == kPortOk ? handle : nullptr;
+  if (PortOpen(name, settings, lineOptions, &handle) != kPortOk) return nullptr;
+  if (owner != nullptr) RecordOwner(handle, owner);
+  return handle;
+}
+
+bool PortOpenedFor(PortHandle handle, const void *owner) {
+  if (handle == nullptr || owner == nullptr) return false;
+  OwnerTableLock lock;
+  for (const PortOwner &entry : g_owners) {
+    if (entry.handle == handle) return entry.owner == owner;
+  }
+  return false;
 }
 
 int PortClose(PortHandle handle) {
-  return CloseHandle(handle) ? kPortOk : FailureCode(PortStep::kClose);
+  if (!CloseHandle(handle)) return FailureCode(PortStep::kClose);
+  // The system may hand the same value to the next handle it opens.
+  ForgetOwner(handle);
+  return kPortOk;
 }
 
 int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {

@@ -139,17 +139,24 @@ void PtyServer::Answer(const std::string &line) {
     start += std::chrono::milliseconds(delivery.delayMs);
     if (!SleepUntil(start)) return;
   }
+  // The station's pause runs from the moment its last byte is handed over,
+  // read before the write: the reader cannot have the byte any earlier, and a
+  // thread held up after the write must not move the moment later.
   if (pacer_.baud() == 0 && delivery.dribbleMs == 0) {
-    WriteAll(wire.data(), wire.size());
+    const LinePacer::Clock::time_point handedOver = LinePacer::Clock::now();
+    if (WriteAll(wire.data(), wire.size())) simulator_->ReplySent(record, handedOver);
     return;
   }
   // Byte by byte, each at its own absolute deadline.
+  LinePacer::Clock::time_point handedOver = start;
   for (size_t i = 0; i < wire.size(); ++i) {
     LinePacer::Clock::time_point due = start + std::chrono::milliseconds(delivery.dribbleMs) * static_cast<long>(i);
     due = pacer_.Next(due);
     if (!SleepUntil(due)) return;
+    handedOver = LinePacer::Clock::now();
     if (!WriteAll(&wire[i], 1)) return;
   }
+  simulator_->ReplySent(record, handedOver);
 }
 
 bool PtyServer::WaitIdle(int quietMs, int timeoutMs) const {

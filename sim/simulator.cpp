@@ -17,6 +17,8 @@ struct Simulator::Bus {
   std::map<int, std::unique_ptr<Station>> stations;
   std::map<int, FaultInjector> stationFaults;
   FaultInjector busFaults;
+  // When each System 91 station's last clean acknowledgement went out.
+  std::map<int, Clock::time_point> lastCleanAck;
 };
 
 namespace {
@@ -90,9 +92,11 @@ bool Simulator::LoadPlant(const PlantSpec &plant, std::string *error) {
   return true;
 }
 
-ExchangeRecord Simulator::Exchange(std::string_view requestLine) {
+ExchangeRecord Simulator::Exchange(std::string_view requestLine) { return Exchange(requestLine, Clock::now()); }
+
+ExchangeRecord Simulator::Exchange(std::string_view requestLine, Clock::time_point arrival) {
   std::lock_guard<std::mutex> lock(mutex_);
-  ExchangeRecord record = ExchangeLocked(requestLine);
+  ExchangeRecord record = ExchangeLocked(requestLine, arrival);
   CountLocked(record);
   if (observer_) observer_(record);
   return record;
@@ -100,7 +104,27 @@ ExchangeRecord Simulator::Exchange(std::string_view requestLine) {
 
 std::string Simulator::Handle(std::string_view requestLine) { return Exchange(requestLine).delivery.Wire(); }
 
-ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
+namespace {
+
+// A reply the master takes as a good one and must pause after: an
+// acknowledgement of a System 91 station that went out whole, without an
+// injected fault. Replies to N2 Open stations carry no pause.
+bool IsCleanAcknowledgement(const Station *target, const StationReply &reply, const Delivery &delivery) {
+  return target != nullptr && target->family() != Family::kN2Open && !reply.refused && !delivery.silent &&
+         delivery.faults == 0 && !delivery.line.empty() && delivery.line[0] == 'A';
+}
+
+}  // namespace
+
+void Simulator::ReplySent(const ExchangeRecord &record, Clock::time_point sent) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!record.cleanAck) return;
+  // A plant loaded since the exchange has no entry for the station.
+  auto it = bus_->lastCleanAck.find(record.station);
+  if (it != bus_->lastCleanAck.end() && it->second <= sent) it->second = sent;
+}
+
+ExchangeRecord Simulator::ExchangeLocked(std::string_view line, Clock::time_point arrival) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   ExchangeRecord record;
   record.request = std::string(line);
@@ -126,6 +150,11 @@ ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
     }
     target = it->second.get();
     record.family = FamilyName(target->family());
+    auto ack = bus_->lastCleanAck.find(station);
+    if (ack != bus_->lastCleanAck.end()) {
+      const double since = std::chrono::duration<double, std::milli>(arrival - ack->second).count();
+      if (since < kStationPauseMs) record.earlyMs = since;
+    }
     FaultInjector &injector = bus_->stationFaults[station];
     stationFaults = injector.Draw(random_);
     stationParams = &injector.params();
@@ -145,6 +174,8 @@ ExchangeRecord Simulator::ExchangeLocked(std::string_view line) {
   record.kind = reply.kind;
   record.description = reply.description;
   record.delivery = Shape(reply, stationFaults, *stationParams, busFaults, bus_->busFaults.params(), random_);
+  record.cleanAck = IsCleanAcknowledgement(target, reply, record.delivery);
+  if (record.cleanAck) bus_->lastCleanAck[station] = arrival;
   return record;
 }
 
@@ -159,6 +190,7 @@ void Simulator::CountLocked(const ExchangeRecord &record) {
   ++counts_[record.kind];
   ++counts_[record.delivery.silent ? "silent" : "answered"];
   if (record.station >= 0) ++counts_["station-" + std::to_string(record.station)];
+  if (record.earlyMs >= 0) ++counts_["early-after-ack"];
   for (int kind = 0; kind < kFaultKinds; ++kind) {
     if (record.delivery.faults & (1u << kind)) {
       ++counts_[std::string("fault-") + FaultKindName(static_cast<FaultKind>(kind))];
@@ -235,6 +267,11 @@ std::string Simulator::FormatTrace(const ExchangeRecord &record) {
   if (d.faults != 0) text += " | fault " + FaultSetName(d.faults);
   if (d.delayMs > 0) text += " delay " + std::to_string(d.delayMs) + " ms";
   if (d.dribbleMs > 0) text += " dribble " + std::to_string(d.dribbleMs) + " ms";
+  if (record.earlyMs >= 0) {
+    char early[64];
+    snprintf(early, sizeof early, " | early %.3f ms after the station's acknowledgement", record.earlyMs);
+    text += early;
+  }
   return text;
 }
 

@@ -13,6 +13,7 @@
 
 #include <stdint.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -45,7 +46,19 @@ struct ExchangeRecord {
                             // restarted and lost the request: silence)
   std::string description;  // the request decoded, or what was wrong with it
   Delivery delivery;        // what goes back; silent when nothing does
+  // A request that reached a System 91 station less than kStationPauseMs after
+  // the station's last clean acknowledgement: the milliseconds since then.
+  // -1 for every other request.
+  double earlyMs = -1;
+  // The reply is a clean acknowledgement of a System 91 station: an "A" line
+  // that goes out without an injected fault, which a master takes as good and
+  // must pause after.
+  bool cleanAck = false;
 };
+
+// The pause a master keeps after a System 91 station's good reply before it
+// sends that station the next request.
+constexpr double kStationPauseMs = 4.0;
 
 class Simulator {
  public:
@@ -57,8 +70,18 @@ class Simulator {
   bool LoadPlant(std::string_view text, std::string *error);
   bool LoadPlant(const PlantSpec &plant, std::string *error);
 
+  using Clock = std::chrono::steady_clock;
+
   // Answers one request line (a trailing CR is allowed and ignored).
   ExchangeRecord Exchange(std::string_view requestLine);
+  // The same for a request line complete at `arrival` (Exchange above takes
+  // the time of the call).
+  ExchangeRecord Exchange(std::string_view requestLine, Clock::time_point arrival);
+  // Tells the bus that the last byte of the record's reply went out at
+  // `sent`: a station's pause runs from there. Without the call it runs from
+  // the request's arrival, which is earlier and so never finds a request
+  // early that was not.
+  void ReplySent(const ExchangeRecord &record, Clock::time_point sent);
   // The same, as the bytes that go on the wire (CR included); "" for silence.
   std::string Handle(std::string_view requestLine);
 
@@ -81,7 +104,10 @@ class Simulator {
   // Counts of the exchanges so far: "requests", "answered", "silent",
   // "request-bytes" and "reply-bytes" (the bytes on the line each way, CRs
   // included), every kind of ExchangeRecord, "station-N" per station,
-  // "fault-KIND" per injected fault. Kinds never seen are absent (count 0).
+  // "fault-KIND" per injected fault, and "early-after-ack": the requests that
+  // reached a System 91 station within kStationPauseMs of its last clean
+  // acknowledgement (an "A" reply that went out without an injected fault).
+  // Kinds never seen are absent (count 0).
   std::map<std::string, uint64_t> Counts() const;
   uint64_t Count(const std::string &key) const;
   // "requests=12 answered=11 silent=1 request-bytes=180 reply-bytes=144
@@ -100,7 +126,7 @@ class Simulator {
 
  private:
   struct Bus;
-  ExchangeRecord ExchangeLocked(std::string_view line);
+  ExchangeRecord ExchangeLocked(std::string_view line, Clock::time_point arrival);
   void CountLocked(const ExchangeRecord &record);
 
   mutable std::mutex mutex_;

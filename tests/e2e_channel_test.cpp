@@ -16,7 +16,10 @@ using e2e::HostValue;
 class Channel : public e2e::E2eTest {
  protected:
   // Every test leaves the channel open on the port, as the next one expects.
-  void TearDown() override { EXPECT_EQ(bench().Reopen(), 0); }
+  void TearDown() override {
+    EXPECT_EQ(bench().Reopen(), 0);
+    E2eTest::TearDown();
+  }
 
   static int32_t Command(int32_t command, void *parameters = nullptr) {
     return channel().Call(command, parameters);

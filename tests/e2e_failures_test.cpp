@@ -127,6 +127,7 @@ class Failure : public e2e::E2eTest, public ::testing::WithParamInterface<Failur
     // The next program step starts from the plant without faults.
     std::string error;
     EXPECT_TRUE(bench().Reload("", &error)) << error;
+    E2eTest::TearDown();
   }
 };
 
@@ -164,6 +165,7 @@ class Failures : public e2e::E2eTest {
   void TearDown() override {
     std::string error;
     EXPECT_TRUE(bench().Reload("", &error)) << error;
+    E2eTest::TearDown();
   }
 };
 

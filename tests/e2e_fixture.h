@@ -397,12 +397,30 @@ class Bench {
   std::string error_;
 };
 
-// Tests of the programs derive from this: every test starts on a running bench.
+// Requests that reached a System 91 station within 4 ms of its last clean
+// acknowledgement (the simulator's count): a driver that skipped its pause
+// after a good reply. A correct driver cannot raise it, since its pause
+// starts only once the reply has arrived.
+constexpr const char *kEarlyAfterAck = "early-after-ack";
+
+// Tests of the programs derive from this: every test starts on a running
+// bench, and fails when a request of it came within a station's pause.
 class E2eTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(bench().ok()) << bench().error(); }
+  void SetUp() override {
+    ASSERT_TRUE(bench().ok()) << bench().error();
+    earlyBefore_ = bench().Count(kEarlyAfterAck);
+  }
+  void TearDown() override {
+    if (!bench().ok()) return;
+    EXPECT_EQ(bench().Count(kEarlyAfterAck), earlyBefore_)
+        << "requests reached a station less than 4 ms after its good reply: the pause after a good reply is missing";
+  }
   static Bench &bench() { return Bench::Get(); }
   static DriverChannel &channel() { return Bench::Get().channel(); }
+
+ private:
+  uint64_t earlyBefore_ = 0;
 };
 
 // Parses and reads every point of the module on its station of the plant,

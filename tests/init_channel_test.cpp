@@ -176,4 +176,33 @@ TEST(InitChannel, TwoChannelsMayBothUseTheNullDevice) {
   EXPECT_EQ(second.Close(), 0);
 }
 
+// A host that repeats command 1 on a live channel (or re-plugs its adapter)
+// must not lose a port each time: more starts than the port table holds, and
+// another channel still opens.
+TEST(InitChannel, RepeatedStartsOfAChannelLetItsFormerPortGo) {
+  TempWorkDir dir;
+  LogCapture quiet;
+  DriverChannel channel;
+  for (int start = 1; start <= kMaxOpenPorts + 6; ++start) ASSERT_EQ(channel.Init("NUL"), 0) << "start " << start;
+  DriverChannel other(2);
+  EXPECT_EQ(other.Init("NUL"), 0) << "the port table is full";
+  EXPECT_EQ(other.Close(), 0);
+  EXPECT_EQ(channel.Close(), 0);
+}
+
+// Before its first start a record holds whatever the host's memory held: a
+// number there that names another channel's port is not closed.
+TEST(InitChannel, StrayHandleInANewRecordLeavesAnotherChannelsPortOpen) {
+  TempWorkDir dir;
+  LogCapture quiet;
+  DriverChannel first(1), second(2);
+  ASSERT_EQ(first.Init("NUL"), 0);
+  second.context()->port = first.context()->port;
+  ASSERT_EQ(second.Init("NUL"), 0);
+  EXPECT_NE(second.context()->port, first.context()->port);
+  EXPECT_TRUE(PortOpenedFor(first.context()->port, first.context())) << "the first channel's port was closed";
+  EXPECT_EQ(first.Close(), 0);
+  EXPECT_EQ(second.Close(), 0);
+}
+
 }  // namespace

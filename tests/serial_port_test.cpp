@@ -2,11 +2,14 @@
 // the device on the master side.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial/exchange.h"
 #include "serial/port.h"
@@ -98,6 +101,34 @@ TEST_F(SerialPortTest, SendDiscardsStaleInputBeforeWriting) {
   char reply[kReplyBufferSize];
   ASSERT_TRUE(ReceiveReply(&context_, reply));
   EXPECT_STREQ(reply, "A");
+}
+
+// An overlong line costs at most the discard step's gap once its bytes stop:
+// the channel's read time-out here is 10 s, the bound 5 s.
+TEST_F(SerialPortTest, OverlongLineThatStopsWithoutCarriageReturnEndsAfterAShortGap) {
+  LogCapture log;
+  PortSetReadTimeout(handle_, 1000);
+  pty_.Write(std::string(1200, 'X'));
+  const auto start = std::chrono::steady_clock::now();
+  char reply[kReplyBufferSize];
+  EXPECT_FALSE(ReceiveReply(&context_, reply));
+  EXPECT_LT(MillisecondsSince(start), 5000.0) << "the tail waited the channel's read time-out";
+  EXPECT_TRUE(log.Contains("ZAMKT: Error. CR not found in PLC Reply!"));
+  EXPECT_EQ(PortSetReadTimeout(handle_, 1000), 1000) << "the channel's read time-out is restored";
+}
+
+// The tail of an overlong line is dropped for at most 1000 more bytes: what
+// lies beyond them stays for the next exchange's discard step.
+TEST_F(SerialPortTest, OverlongLineDropsAtMostAThousandMoreBytes) {
+  PortSetReadTimeout(handle_, 100);
+  pty_.Write(std::string(1000, 'X') + std::string(1000, 'Y') + "Z\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  char reply[kReplyBufferSize];
+  EXPECT_FALSE(ReceiveReply(&context_, reply));
+  char rest[2] = {};
+  uint32_t got = 0;
+  EXPECT_EQ(PortReadExact(handle_, rest, 2, &got), kPortOk);
+  EXPECT_EQ(std::string(rest, got), "Z\r");
 }
 
 struct ReplyCase {
@@ -211,6 +242,90 @@ TEST(SerialPortOpen, OperationsOnAClosedHandleFail) {
   EXPECT_EQ(PortWrite(nullptr, "x", 1, &count), kPortIoFailed);
   EXPECT_EQ(PortReadExact(nullptr, &byte, 1, &count), kPortIoFailed);
   EXPECT_EQ(PortSetReadTimeout(nullptr, 10), 0);
+}
+
+// The owner recorded beside each port: only the record a port was opened for
+// is told that it holds it, and only while it is open.
+TEST(SerialPortOwner, OnlyTheRecordAPortWasOpenedForOwnsIt) {
+  ChannelContext mine = {}, other = {};
+  PortHandle handle = OpenPortHandle("NUL", &k9600, kLineOptionsDefault, &mine);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_TRUE(PortOpenedFor(handle, &mine));
+  EXPECT_FALSE(PortOpenedFor(handle, &other));
+  EXPECT_FALSE(PortOpenedFor(handle, nullptr));
+  EXPECT_FALSE(PortOpenedFor(nullptr, &mine));
+  EXPECT_FALSE(PortOpenedFor(reinterpret_cast<PortHandle>(static_cast<uintptr_t>(0x7FFF)), &mine));
+
+  PortHandle ownerless = nullptr;
+  ASSERT_EQ(PortOpen("NUL", &k9600, kLineOptionsDefault, &ownerless), kPortOk);
+  EXPECT_FALSE(PortOpenedFor(ownerless, &mine));
+  EXPECT_EQ(PortClose(ownerless), kPortOk);
+
+  EXPECT_EQ(PortClose(handle), kPortOk);
+  EXPECT_FALSE(PortOpenedFor(handle, &mine)) << "a closed port has no owner";
+}
+
+// Channels started on several threads at once (the host breaks the one call
+// at a time rule) never end on one slot of the port table, and lose none.
+TEST(SerialPortOwner, OpensAndClosesOnSeveralThreadsNeverShareASlot) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 2000;
+  // Which thread holds each handle value, as the threads see it.
+  std::atomic<int> holder[kMaxOpenPorts + 1];
+  for (std::atomic<int> &h : holder) h = -1;
+  std::atomic<int> shared{0};
+  std::atomic<int> failedOpens{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ChannelContext context = {};
+      for (int round = 0; round < kRounds; ++round) {
+        PortHandle handle = OpenPortHandle("NUL", &k9600, kLineOptionsDefault, &context);
+        if (handle == nullptr) {
+          ++failedOpens;
+          continue;
+        }
+        const uintptr_t index = reinterpret_cast<uintptr_t>(handle);
+        int expected = -1;
+        if (index > kMaxOpenPorts || !holder[index].compare_exchange_strong(expected, t)) {
+          ++shared;
+          continue;
+        }
+        if (!PortOpenedFor(handle, &context)) ++shared;
+        holder[index] = -1;
+        PortClose(handle);
+      }
+    });
+  }
+  for (std::thread &thread : threads) thread.join();
+  EXPECT_EQ(shared.load(), 0) << "two threads were handed one slot";
+  EXPECT_EQ(failedOpens.load(), 0);
+
+  // Every slot came back: the whole table opens again.
+  std::vector<PortHandle> all;
+  for (int i = 0; i < kMaxOpenPorts; ++i) {
+    PortHandle handle = nullptr;
+    if (PortOpen("NUL", &k9600, kLineOptionsDefault, &handle) != kPortOk) break;
+    all.push_back(handle);
+  }
+  EXPECT_EQ(all.size(), static_cast<size_t>(kMaxOpenPorts)) << "slots were lost";
+  for (PortHandle handle : all) PortClose(handle);
+}
+
+// The pause narrows the timer slack of the calling thread for itself only:
+// the host's thread gets its own setting back, and the pause never ends early.
+TEST(Pause, RestoresTheCallersTimerSlackAndNeverEndsEarly) {
+  std::thread host([] {
+    constexpr unsigned long kHostSlackNs = 123457;
+    ASSERT_EQ(prctl(PR_SET_TIMERSLACK, kHostSlackNs, 0, 0, 0), 0);
+    for (uint32_t ms : {1u, 4u}) {
+      const auto start = std::chrono::steady_clock::now();
+      PauseMilliseconds(ms);
+      EXPECT_GE(MillisecondsSince(start), static_cast<double>(ms));
+      EXPECT_EQ(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), static_cast<int>(kHostSlackNs)) << "after " << ms << " ms";
+    }
+  });
+  host.join();
 }
 
 }  // namespace

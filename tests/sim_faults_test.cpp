@@ -277,4 +277,66 @@ TEST(SimPacer, WithoutABaudRateEveryDeadlineIsNow) {
   EXPECT_EQ(pacer.Next(t), t);
 }
 
+// ---- the pause after a good reply ------------------------------------------------
+
+// A master pauses 4 ms after a System 91 station's good reply: the bus counts
+// the requests that reach the station sooner after its last clean
+// acknowledgement. Replies with an injected fault, refusals and N2 Open
+// stations carry no pause and never count.
+class SimPause : public ::testing::Test {
+ protected:
+  using Clock = n2sim::Simulator::Clock;
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(sim_.LoadPlant("station 1 DX9100 dynamics=off\nstation 2 DX9100 dynamics=off\n"
+                               "station 5 N2OPEN objects=16 dynamics=off\n",
+                               &error))
+        << error;
+  }
+  // The exchange of line with its request complete ms after the start.
+  n2sim::ExchangeRecord At(double ms, const std::string &line = kRead) {
+    return sim_.Exchange(line, start_ + std::chrono::microseconds(static_cast<long>(ms * 1000)));
+  }
+  Clock::time_point After(double ms) const { return start_ + std::chrono::microseconds(static_cast<long>(ms * 1000)); }
+
+  n2sim::Simulator sim_;
+  const Clock::time_point start_ = Clock::now();
+};
+
+TEST_F(SimPause, RequestsWithinThePauseAfterACleanAcknowledgementCount) {
+  EXPECT_TRUE(At(0).cleanAck);
+  const n2sim::ExchangeRecord early = At(1.5);
+  EXPECT_DOUBLE_EQ(early.earlyMs, 1.5);
+  EXPECT_NE(n2sim::Simulator::FormatTrace(early).find("early 1.500 ms after the station's acknowledgement"),
+            std::string::npos);
+  EXPECT_LT(At(5.6).earlyMs, 0) << "4.1 ms after the last acknowledgement";
+  EXPECT_LT(At(6, kOtherRead).earlyMs, 0) << "another station keeps its own pause";
+  EXPECT_EQ(sim_.Count("early-after-ack"), 1u);
+  EXPECT_NE(sim_.FormatCounts().find("early-after-ack=1"), std::string::npos);
+}
+
+TEST_F(SimPause, ThePauseRunsFromTheLastByteOfTheReply) {
+  const n2sim::ExchangeRecord ack = At(0);
+  sim_.ReplySent(ack, After(3));
+  EXPECT_GE(At(6).earlyMs, 0) << "3 ms after the reply went out";
+  EXPECT_EQ(sim_.Count("early-after-ack"), 1u);
+}
+
+TEST_F(SimPause, RepliesThatAreNoCleanAcknowledgementCarryNoPause) {
+  // A master retries at once after a reply it rejects: an injected refusal,
+  // a wrong frame sum, a refused request.
+  ASSERT_TRUE(sim_.SetScript(1, {0, FaultBit(FaultKind::kNak), 0, FaultBit(FaultKind::kBadSum), 0}));
+  EXPECT_TRUE(At(0).cleanAck);
+  EXPECT_FALSE(At(10).cleanAck) << "an injected refusal";
+  EXPECT_LT(At(10.5).earlyMs, 0);
+  EXPECT_FALSE(At(20).cleanAck) << "a wrong frame sum";
+  EXPECT_LT(At(20.5).earlyMs, 0);
+  const std::string badRequest = kRead.substr(0, 9) + "00";
+  EXPECT_FALSE(At(30, badRequest).cleanAck) << "a refused request";
+  EXPECT_LT(At(30.5).earlyMs, 0);
+  EXPECT_FALSE(At(40, kIdentify).cleanAck) << "N2 Open stations are not paused after";
+  EXPECT_LT(At(40.5, kIdentify).earlyMs, 0);
+  EXPECT_EQ(sim_.Count("early-after-ack"), 0u);
+}
+
 }  // namespace

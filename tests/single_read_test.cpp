@@ -192,12 +192,59 @@ TEST_F(SingleReadTest, NegativeZeroKeepsItsSign) {
   EXPECT_TRUE(signbit(value.Real()));
 }
 
-TEST_F(SingleReadTest, ClockPointWithoutANumberLeavesTheValueAsItWas) {
-  ValueBuffer value;
-  Outcome outcome = Exchange({Answer(System91Frame({0x01, 0x98, 0x01, 0x00, 0x00}), DataReply("AB"))},
-                             [&] { return channel_.Read("001RTCLCENT", kGateInt32, value.bytes); });
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_TRUE(value.Untouched(0, 8));
+// Clock and schedule values travel as decimal digits: a reply whose digits
+// are hex, or name a time the day does not have, is a bad reply like any
+// other (status 1, nothing stored, the next attempt tried), and a good reply
+// to the next attempt is taken. A century without a number once left the
+// value as it was with status 0.
+struct DecimalRow {
+  const char *what;
+  const char *gas;
+  std::vector<uint8_t> message;
+  std::string bad;
+  std::string good;
+  int32_t expected;
+};
+
+TEST_F(SingleReadTest, DecimalValuesWithOtherDigitsAreBadReplies) {
+  const std::vector<uint8_t> cent = {0x01, 0x98, 0x01, 0x00, 0x00};
+  const std::vector<uint8_t> wday = {0x01, 0x98, 0x01, 0x04, 0x00};
+  const std::vector<uint8_t> time = {0x01, 0x98, 0x01, 0x05, 0x02};
+  const std::vector<uint8_t> date = {0x01, 0x98, 0x01, 0x01, 0x02};
+  const std::vector<uint8_t> start = {0x01, 0x98, 0x10, 0x05, 0x00, 0x00};
+  const DecimalRow rows[] = {
+      {"century without a number", "001RTCLCENT", cent, "AB", "20", 20},
+      {"century with a hex digit", "001RTCLCENT", cent, "1A", "19", 19},
+      {"weekday with a hex digit", "001RTCLWDAY", wday, "0C", "03", 3},
+      {"time with a hex digit", "001RTCLTIME", time, "1A3045", "123045", 45045},
+      {"time at hour 24", "001RTCLTIME", time, "240000", "235959", 86399},
+      {"time at minute 60", "001RTCLTIME", time, "126000", "000000", 0},
+      {"date with a hex digit", "001RTCLDATE", date, "8001F1", "800101", 1},
+      {"schedule time 99:99", "001TS01START1", start, "9999", "0024", 1439},
+      {"schedule time at minute 60", "001TS01START1", start, "6008", "3008", 510},
+      {"schedule time 24:01", "001TS01START1", start, "0124", "5923", 1439},
+      {"schedule time with a hex digit", "001TS01START1", start, "3A08", "0000", 0},
+  };
+  for (const DecimalRow &row : rows) {
+    SCOPED_TRACE(row.what);
+    log_.Clear();
+    const std::string frame = System91Frame(row.message);
+    const std::string bad = DataReply(row.bad);
+    ValueBuffer value;
+    Outcome outcome = Exchange(std::vector<DeviceStep>(5, Answer(frame, bad)),
+                               [&] { return channel_.Read(row.gas, kGateInt32, value.bytes); });
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(value.Untouched(0, sizeof value.bytes));
+    Messages expected(5, "ZAMKT: SingleRead() response data not a decimal value '" + bad + "'");
+    expected.push_back(std::string("ZAMKT: Single Read failed! GAS=") + row.gas + " rc = 1");
+    EXPECT_EQ(log_.Messages(), expected);
+
+    outcome = Exchange({Answer(frame, bad), Answer(frame, DataReply(row.good))},
+                       [&] { return channel_.Read(row.gas, kGateInt32, value.bytes); });
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.sent, std::vector<std::string>(2, frame)) << "the bad reply was retried";
+    EXPECT_EQ(value.Long(), row.expected);
+  }
 }
 
 // ---- status rules ---------------------------------------------------------------

@@ -244,6 +244,50 @@ TEST_F(SingleWriteTest, RequestsThatCannotBeSentAreRefusedWithoutTraffic) {
   }
 }
 
+// The block must say what command 3 gave for its GAS: a write built from
+// another data type, bit, special kind or address would change another item
+// (a 16-bit real written as 4 bytes overwrote its neighbour; special kind 0
+// on a schedule time sent a memory write to address 5). Refused before
+// anything goes out, naming the field.
+TEST_F(SingleWriteTest, BlocksThatDisagreeWithTheirPointAreRefusedWithoutTraffic) {
+  struct Case {
+    const char *gas;
+    int32_t dataType;  // the type the gate is parsed with
+    void (*change)(ReadWriteBlock &);
+    std::string message;
+  };
+  const Case cases[] = {
+      {"001AI01HR", kGateReal, [](ReadWriteBlock &b) { b.dataType = kGateInt32; },
+       "ZAMKT: SingleWrite() data type 5 does not match the point (type code 30). GAS=001AI01HR"},
+      {"001AI01HR", kGateReal, [](ReadWriteBlock &b) { b.dataType = 0x100 | kGateInt16; },
+       "ZAMKT: SingleWrite() data type 0 does not match the point (type code 30). GAS=001AI01HR"},
+      {"001PM01LOCM", kGateDigital, [](ReadWriteBlock &b) { b.bit = 12; },
+       "ZAMKT: SingleWrite() bit 12 does not match the point (0). GAS=001PM01LOCM"},
+      {"001GCDCO1", kGateDigital, [](ReadWriteBlock &b) { b.bit = 1; },
+       "ZAMKT: SingleWrite() bit 1 does not match the point (0). GAS=001GCDCO1"},
+      {"001TS01START1", kGateInt32, [](ReadWriteBlock &b) { b.region = 0; },
+       "ZAMKT: SingleWrite() region 0 does not match the point (84). GAS=001TS01START1"},
+      {"001AI01HR", kGateReal, [](ReadWriteBlock &b) { b.region = 7; },
+       "ZAMKT: SingleWrite() region 7 does not match the point (0). GAS=001AI01HR"},
+      {"001AI01HR", kGateReal, [](ReadWriteBlock &b) { b.element = 1218; },
+       "ZAMKT: SingleWrite() element 1218 does not match the point (1217). GAS=001AI01HR"},
+      {"001TS01START1", kGateInt32, [](ReadWriteBlock &b) { b.element = 6; },
+       "ZAMKT: SingleWrite() element 6 does not match the point (5). GAS=001TS01START1"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.message);
+    HostValue value = HostValue::Long(1);
+    ReadWriteBlock block = ParsedBlock(c.gas, c.dataType, value.bytes);
+    block.gas = c.gas;
+    c.change(block);
+    WriteOutcome out = WriteBlock(block, {});
+    EXPECT_EQ(out.status, 1);
+    EXPECT_TRUE(out.sent.empty());
+    EXPECT_EQ(out.messages,
+              (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
+  }
+}
+
 TEST_F(SingleWriteTest, GasIsLookedUpAndReportedInUpperCase) {
   HostValue value = HostValue::Real(1.0f);
   ReadWriteBlock block = ParsedBlock("001GCACO1", kGateReal, value.bytes);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "n2/point_tables.h"
 #include "n2/write.h"
 #include "tests/write_test_helpers.h"
 
@@ -15,7 +16,21 @@ namespace {
 using write_test::HostValue;
 using write_test::WriteOutcome;
 
-class WriteRoutinesTest : public write_test::WriteChannelTest {};
+class WriteRoutinesTest : public write_test::WriteChannelTest {
+ protected:
+  // One write routine on its own, with the block as its request's: status 0
+  // when it handed its frame to the send step (nothing reads the reply).
+  template <typename Routine>
+  WriteOutcome RunRoutine(ReadWriteBlock block, std::vector<DeviceStep> steps, Routine routine) {
+    return Exchange(std::move(steps), [&] {
+      DriverRequest request = {};
+      request.context = channel_.context();
+      request.command = kCmdSingleWrite;
+      request.parameters = &block;
+      return routine(&request) ? 0 : 1;
+    });
+  }
+};
 
 // The worked frames of the protocol documentation, as literal text.
 TEST_F(WriteRoutinesTest, WorkedFramesGoOutByteForByte) {
@@ -247,11 +262,13 @@ TEST_F(WriteRoutinesTest, ScheduleTimeAbove1440IsRefusedOnEveryAttemptWithoutAFr
 TEST_F(WriteRoutinesTest, ClockWritesSendBcdTimeAndDate) {
   const DirectWriteCase cases[] = {
       {"001RTCLTIME", kGateInt32, HostValue::Long(0), {0x01, 0xD8, 0x01, 0x05, 0x02, 0x00, 0x00, 0x00}},
-      {"001RTCLTIME", kGateInt32, HostValue::Long(86400), {0x01, 0xD8, 0x01, 0x05, 0x02, 0x24, 0x00, 0x00}},
+      {"001RTCLTIME", kGateInt32, HostValue::Long(86399), {0x01, 0xD8, 0x01, 0x05, 0x02, 0x23, 0x59, 0x59}},
       // Day 1 is 1 January 1980, day 9732 is 23 August 2006, day 7306 is 1 January 2000.
       {"001RTCLDATE", kGateInt32, HostValue::Long(1), {0x01, 0xD8, 0x01, 0x01, 0x02, 0x80, 0x01, 0x01}},
       {"001RTCLDATE", kGateInt32, HostValue::Long(9732), {0x01, 0xD8, 0x01, 0x01, 0x02, 0x06, 0x08, 0x23}},
       {"001RTCLDATE", kGateInt32, HostValue::Long(7306), {0x01, 0xD8, 0x01, 0x01, 0x02, 0x00, 0x01, 0x01}},
+      // The last day the device's year and the read side hold: 31 December 2038.
+      {"001RTCLDATE", kGateInt32, HostValue::Long(21550), {0x01, 0xD8, 0x01, 0x01, 0x02, 0x38, 0x12, 0x31}},
   };
   for (const DirectWriteCase &c : cases) {
     SCOPED_TRACE(System91Frame(c.write));
@@ -260,8 +277,34 @@ TEST_F(WriteRoutinesTest, ClockWritesSendBcdTimeAndDate) {
   }
 }
 
-// The host carries the device address; the form follows it: paged with the
-// page in the command byte up to 1023, full with both bytes from 1024 on.
+// A clock value the device cannot keep, or the read side could not give
+// back, is refused once before anything goes out: no frame, status 1.
+TEST_F(WriteRoutinesTest, ClockValuesOutsideTheDayAndTheCalendarAreRefusedWithoutAFrame) {
+  const struct {
+    const char *gas;
+    int32_t value;
+    std::string message;
+  } cases[] = {
+      {"001RTCLTIME", 86400, "ZAMKT: Clock time 86400 s outside 0..86399! Gate 001RTCLTIME"},
+      {"001RTCLTIME", 400000, "ZAMKT: Clock time 400000 s outside 0..86399! Gate 001RTCLTIME"},
+      {"001RTCLTIME", -1, "ZAMKT: Clock time 4294967295 s outside 0..86399! Gate 001RTCLTIME"},
+      {"001RTCLDATE", 0, "ZAMKT: Date 0 outside days 1..21550 (1980-01-01 to 2038-12-31)! Gate 001RTCLDATE"},
+      {"001RTCLDATE", -5000, "ZAMKT: Date -5000 outside days 1..21550 (1980-01-01 to 2038-12-31)! Gate 001RTCLDATE"},
+      {"001RTCLDATE", 21551, "ZAMKT: Date 21551 outside days 1..21550 (1980-01-01 to 2038-12-31)! Gate 001RTCLDATE"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.message);
+    WriteOutcome out = Write(c.gas, kGateInt32, HostValue::Long(c.value), {});
+    EXPECT_EQ(out.status, 1);
+    EXPECT_TRUE(out.sent.empty());
+    EXPECT_EQ(out.messages,
+              (std::vector<std::string>{c.message, std::string("ZAMKT: Single Write failed! GAS=") + c.gas}));
+  }
+}
+
+// The routines take the device address from the block (SingleWrite has
+// checked it against the point); the form follows it: paged with the page in
+// the command byte up to 1023, full with both bytes from 1024 on.
 TEST_F(WriteRoutinesTest, AddressFormFollowsTheDeviceAddressAcrossPageBoundaries) {
   struct Case {
     int32_t element;
@@ -281,7 +324,7 @@ TEST_F(WriteRoutinesTest, AddressFormFollowsTheDeviceAddressAcrossPageBoundaries
     std::vector<uint8_t> write = c.head;
     write.insert(write.end(), {0x00, 0x14});
     const std::string frame = System91Frame(write);
-    WriteOutcome out = WriteBlock(block, {Answer(frame, "A")});
+    WriteOutcome out = RunRoutine(block, {Answer(frame, "A")}, [](DriverRequest *r) { return WriteReal(r); });
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.sent, std::vector<std::string>{frame});
     EXPECT_TRUE(out.mismatches.empty());
@@ -309,7 +352,8 @@ TEST_F(WriteRoutinesTest, ReadBackUsesTheSameAddressFormAsTheWrite) {
     block.element = c.element;
     const std::string read = System91Frame(c.read);
     const std::string write = System91Frame(c.write);
-    WriteOutcome out = WriteBlock(block, {Answer(read, DataReply("0000")), Answer(write, "A")});
+    WriteOutcome out = RunRoutine(block, {Answer(read, DataReply("0000")), Answer(write, "A")},
+                                  [](DriverRequest *r) { return WriteBit(r, kTypeBit16); });
     EXPECT_EQ(out.status, 0);
     EXPECT_EQ(out.sent, (std::vector<std::string>{read, write}));
     EXPECT_TRUE(out.mismatches.empty());
