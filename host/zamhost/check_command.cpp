@@ -22,7 +22,7 @@ int RunCheck(const GlobalOptions &global, const CheckOptions &options) {
   ChannelOptions channelOptions = options.channel;
   if (channelOptions.port.empty()) channelOptions.port = "NUL";  // parsing sends nothing
   Channel channel(session.driver(), session.log());
-  channel.SetSink(session.DefaultSink());
+  channel.SetSink(session.DefaultSink(), !global.verbose);
   int code = kExitOk;
   if (!OpenChannel(channel, channelOptions, &code)) return code;
 
