@@ -17,7 +17,7 @@ int RunCheck(const GlobalOptions &global, const CheckOptions &options) {
   Session session(global);
   if (!session.Start()) return kExitDriver;
   std::vector<GateSpec> specs;
-  if (!LoadGates(options.gates, &specs)) return kExitUsage;
+  if (!LoadGates(options.gates, &specs, GateListOptions{global.latin1})) return kExitUsage;
 
   ChannelOptions channelOptions = options.channel;
   if (channelOptions.port.empty()) channelOptions.port = "NUL";  // parsing sends nothing

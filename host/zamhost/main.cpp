@@ -84,6 +84,7 @@ int main(int argc, char **argv) {
   app.add_option("--driver", global.driverPath, "driver library (default: libzamkt.so beside zamhost)");
   app.add_flag("-q,--quiet", global.quiet, "hide the driver's messages (QORPRO_LOG still receives them)");
   app.add_flag("-v,--verbose", global.verbose, "show the driver's start-up lines too");
+  app.add_flag("--latin1", global.latin1, "gate lists are Latin-1 (Windows-1252) text, not UTF-8");
   const std::map<std::string, zamhost::OutputFormat> formats = {{"table", zamhost::OutputFormat::kTable},
                                                                {"csv", zamhost::OutputFormat::kCsv},
                                                                {"json", zamhost::OutputFormat::kJson}};

@@ -39,7 +39,7 @@ int RunPoll(const GlobalOptions &global, const PollOptions &options) {
   Session session(global);
   if (!session.Start()) return kExitDriver;
   std::vector<GateSpec> specs;
-  if (!LoadGates(options.gates, &specs)) return kExitUsage;
+  if (!LoadGates(options.gates, &specs, GateListOptions{global.latin1})) return kExitUsage;
 
   const bool terminal = isatty(fileno(session.out())) != 0;
   std::unique_ptr<PollOutput> output = MakePollOutput(options.format, session.out(), terminal);

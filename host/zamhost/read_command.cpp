@@ -29,7 +29,7 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
   Session session(global);
   if (!session.Start()) return kExitDriver;
   std::vector<GateSpec> specs;
-  if (!LoadGates(options.gates, &specs)) return kExitUsage;
+  if (!LoadGates(options.gates, &specs, GateListOptions{global.latin1})) return kExitUsage;
   Channel channel(session.driver(), session.log());
   channel.SetSink(session.DefaultSink(), !global.verbose);
   int code = kExitOk;

@@ -19,6 +19,7 @@ struct GlobalOptions {
   std::string driverPath;  // empty: libzamkt.so beside zamhost
   bool quiet = false;      // hide the driver's messages
   bool verbose = false;    // show the driver's start-up lines too
+  bool latin1 = false;     // gate lists are Latin-1 text
   // Where the driver's messages go instead of standard error (the demo
   // shows them under its own lines).
   MessageSink sink;
