@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -317,6 +318,24 @@ TEST(ZamhostSitePort, ALostPortIsReopenedAndPollingResumes) {
   EXPECT_TRUE(Contains(LinesWith(poll.out, ",005AI001,").back(), ",ok,")) << "the N2 Open station too";
   EXPECT_GE(LinesWith(poll.out, ",port lost,").size(), 2u);
   EXPECT_EQ(poll.exitCode, 0) << poll.err;
+}
+
+TEST_F(ZamhostSite, ScanFindsTheDefaultPlantAndWritesItsStationFile) {
+  TempFolder folder;
+  RunResult scan = RunZamhost({"scan", "--port", sim_.port(), "--from", "1", "--to", "24", "-t", "20", "-f", "json",
+                               "--family", "10=XT9100", "--family", "20=TC9100", "--write-station-file",
+                               folder.File("found.int")});
+  EXPECT_EQ(scan.exitCode, 0) << scan.err;
+  std::map<int, std::string> found;
+  for (const nlohmann::json &row : ParseJsonLines(scan.out)) found[row["station"].get<int>()] = row["family"];
+  EXPECT_EQ(found, (std::map<int, std::string>{{1, "DX9100"}, {5, "N2OPEN"}, {10, "XT9100"}, {20, "TC9100"}}));
+  EXPECT_EQ(ReadFile(folder.File("found.int")),
+            "# Station types found by zamhost scan; stations not named are DX9100s.\n"
+            "005 = N2OPEN\n010 = XT9100\n020 = TC9100\n");
+  // The file it wrote serves the next command.
+  EXPECT_EQ(RunZamhost({"read", "--port", sim_.port(), "-s", folder.File("found.int"), "005AI001", "010XP01AI1"})
+                .exitCode,
+            0);
 }
 
 TEST_F(ZamhostSite, TheSimulatorRefusesALinkThatARunningOneHolds) {
