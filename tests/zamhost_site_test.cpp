@@ -354,3 +354,87 @@ TEST_F(ZamhostSite, TheSimulatorRefusesALinkThatARunningOneHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zamhost_test;
+
+// zamhost poll in a terminal of 80 x 24 (a tmux session of its own), its
+// screen read back with capture-pane.
+class TerminalSession {
+ public:
+  TerminalSession() : socket_("zhtest" + std::to_string(getpid())) {}
+  ~TerminalSession() { Tmux("kill-server"); }
+
+  // The tmux server keeps no pipe of ours open: its output goes to a file.
+  RunResult Tmux(const std::string &args) {
+    RunResult result;
+    const std::string out = folder_.File("tmux.out");
+    int status = std::system(("/usr/bin/tmux -L " + socket_ + " " + args + " </dev/null >" + out + " 2>&1").c_str());
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(out);
+    return result;
+  }
+  std::string Screen() { return Tmux("capture-pane -p").out; }
+
+  // Waits (bounded) until the screen shows text.
+  bool WaitFor(const std::string &text, int timeoutMs = 10000) {
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+      if (Contains(Screen(), text)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+ private:
+  std::string socket_;
+  TempFolder folder_;
+};
+
+std::vector<std::string> ScreenLines(const std::string &screen) {
+  std::vector<std::string> lines;
+  std::istringstream in(screen);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+TEST(ZamhostSiteTerminal, ThePollTableFitsTheWindowAndFollowsItsSize) {
+  if (access("/usr/bin/tmux", X_OK) != 0) GTEST_SKIP() << "install tmux to read the terminal's screen";
+  Simulator sim({"--static"});
+  TempFolder folder;
+  std::string list = "name,gas\n";
+  for (const char *item : {"HR", "LR", "HIA", "LOA"}) {
+    for (int module = 1; module <= 8; ++module) {
+      list += "analog input " + std::to_string(module) + " " + item + " with a long descriptive name,001AI0" +
+              std::to_string(module) + item + "\n";
+    }
+  }
+  WriteFile(folder.File("many.csv"), list);
+  TerminalSession terminal;
+  const std::string command = kZamhost + " poll --port " + sim.port() + " -s " + sim.stationTypes() +
+                              " -i 300 " + folder.File("many.csv") + "; echo zamhost-ended; sleep 30";
+  ASSERT_EQ(terminal.Tmux("new-session -d -x 80 -y 24 '" + command + "'").exitCode, 0);
+  ASSERT_TRUE(terminal.WaitFor("more (the next page")) << terminal.Screen();
+
+  std::vector<std::string> lines = ScreenLines(terminal.Screen());
+  EXPECT_EQ(lines.size(), 24u);
+  EXPECT_EQ(lines[0].rfind("cycle ", 0), 0u) << "the title stays at the top: " << lines[0];
+  for (const std::string &line : lines) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_TRUE(Contains(terminal.Screen(), "station  state")) << terminal.Screen();
+
+  // A smaller window: redrawn to fit it.
+  terminal.Tmux("resize-window -x 50 -y 14");
+  ASSERT_TRUE(terminal.WaitFor("of 32,")) << terminal.Screen();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  lines = ScreenLines(terminal.Screen());
+  EXPECT_EQ(lines[0].rfind("cycle ", 0), 0u) << terminal.Screen();
+  for (const std::string &line : lines) EXPECT_LE(line.size(), 50u) << line;
+
+  // Ctrl-C: the normal screen comes back, with the last table on it.
+  terminal.Tmux("send-keys C-c");
+  ASSERT_TRUE(terminal.WaitFor("zamhost-ended")) << terminal.Screen();
+  EXPECT_FALSE(Contains(terminal.Screen(), "more (the next page")) << terminal.Screen();
+}
+
+}  // namespace
