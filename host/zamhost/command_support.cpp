@@ -1,6 +1,11 @@
 #include "host/zamhost/command_support.h"
 
+#include <sstream>
+
+#include <sys/stat.h>
+
 #include "host/common/exit_codes.h"
+#include "host/common/serial_port_name.h"
 #include "host/common/point_meaning.h"
 
 namespace zamhost {
@@ -25,10 +30,14 @@ bool OpenChannel(Channel &channel, const ChannelOptions &options, int *code) {
   return true;
 }
 
-bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs) {
+bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs,
+               const GateListOptions &listOptions) {
   std::string error;
-  if (!CollectGates(arguments, specs, &error)) {
-    Fail(kExitUsage, error);
+  if (!CollectGates(arguments, specs, &error, listOptions)) {
+    // One line per bad line of a list.
+    std::istringstream lines(error);
+    std::string line;
+    while (std::getline(lines, line)) Warn(line);
     return false;
   }
   if (specs->empty()) {
@@ -52,6 +61,12 @@ int ExitCodeOfStatus(int32_t status) {
 
 std::string FailureAdvice(const Gate &gate, int32_t status, const ChannelOptions &options) {
   std::string station = "station " + std::to_string(gate.station);
+  // A port that went away is not the station's fault: the advice points at the port.
+  const std::string device = DevicePathOf(options.port);
+  struct stat info;
+  if (status == kStatusNoReply && !device.empty() && stat(device.c_str(), &info) != 0) {
+    return "the port " + options.port + " went away (its device node is gone): check the adapter and its cable";
+  }
   if (status == kStatusNoReply) {
     return station + " does not answer (" + std::to_string(kDriverAttempts) + " attempts, " +
            std::to_string(options.timeoutMs) + " ms each): check the station address, its power and wiring, "

@@ -9,6 +9,7 @@
 #include "host/common/channel.h"
 #include "host/common/poller.h"
 #include "host/zamhost/poll_output.h"
+#include "host/zamhost/result_rows.h"
 #include "host/zamhost/session.h"
 
 namespace zamhost {
@@ -29,6 +30,8 @@ int RunCheck(const GlobalOptions &global, const CheckOptions &options);
 struct ReadOptions {
   ChannelOptions channel;
   std::vector<std::string> gates;
+  OutputFormat format = OutputFormat::kTable;
+  bool all = false;  // read a silent station's remaining gates too
 };
 // One read of each gate.
 int RunRead(const GlobalOptions &global, const ReadOptions &options);
@@ -37,6 +40,7 @@ struct WriteOptions {
   ChannelOptions channel;
   std::vector<std::string> assignments;  // GAS[:TYPE]=VALUE
   bool verify = false;                   // read back and compare after each write
+  OutputFormat format = OutputFormat::kTable;
 };
 // One write per assignment; nothing is written when any assignment is invalid.
 int RunWrite(const GlobalOptions &global, const WriteOptions &options);
@@ -48,6 +52,18 @@ struct PollOptions : PollSettings {
 };
 // Polls the gates every interval.
 int RunPoll(const GlobalOptions &global, const PollOptions &options);
+
+struct ScanOptions {
+  ChannelOptions channel;              // the time-out defaults short for a scan
+  int from = 1;
+  int to = 254;
+  std::string stationFile;             // write the station-type file of what was found
+  std::vector<std::string> families;   // "ADDR=TYPE" the user confirms for System 91 stations
+  bool all = false;                    // the N2 Open initialisation at silent addresses too
+  OutputFormat format = OutputFormat::kTable;
+};
+// Tries every address with a System 91 read and the N2 Open initialisation.
+int RunScan(const GlobalOptions &global, const ScanOptions &options);
 
 struct DemoOptions {
   std::string simulator;   // empty: n2sim beside zamhost
