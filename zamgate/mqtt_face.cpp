@@ -159,7 +159,8 @@ void MqttFace::GateChanged(const GateState &gate) { PublishGate(gate, false); }
 
 void MqttFace::PublishGate(const GateState &gate, bool force) {
   int index = store_.IndexOf(gate.name);
-  if (index < 0 || !connected_) return;
+  // A gate not read yet has nothing to say: it is published after its first read.
+  if (index < 0 || !connected_ || gate.readAt == WallClock::time_point{}) return;
   {
     std::lock_guard<std::mutex> lock(publishedMutex_);
     Published &last = published_[static_cast<size_t>(index)];

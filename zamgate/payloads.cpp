@@ -2,12 +2,21 @@
 
 #include <stdlib.h>
 
+#include <cmath>
+
 #include "host/common/gate_types.h"
 #include "host/common/text_util.h"
 
 namespace zamgate {
 
 using nlohmann::json;
+
+namespace {
+
+// Milliseconds to the microsecond: finer says nothing about a serial line.
+double Rounded(double ms) { return std::round(ms * 1000) / 1000; }
+
+}  // namespace
 
 json ValueNumber(const n2host::GateValue &value) {
   if (value.type == kGateReal) return strtod(n2host::RawText(value).c_str(), nullptr);
@@ -36,8 +45,8 @@ json StationJson(const StationState &station) {
   out["good_share"] = station.requests == 0 ? json(nullptr)
                                             : json(static_cast<double>(station.requests - station.failures) /
                                                    static_cast<double>(station.requests));
-  out["median_ms"] = station.medianMs ? json(*station.medianMs) : json(nullptr);
-  out["p95_ms"] = station.p95Ms ? json(*station.p95Ms) : json(nullptr);
+  out["median_ms"] = station.medianMs ? json(Rounded(*station.medianMs)) : json(nullptr);
+  out["p95_ms"] = station.p95Ms ? json(Rounded(*station.p95Ms)) : json(nullptr);
   out["last_reply"] = station.lastReply == WallClock::time_point{} ? json(nullptr) : json(IsoTime(station.lastReply));
   out["requests"] = station.requests;
   out["failures"] = station.failures;
