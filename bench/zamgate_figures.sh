@@ -42,6 +42,13 @@ pids+=($!)
 pids+=($!)
 sleep 1
 
+# The probe first: it is read at the start of each cycle, the farthest from
+# the cycle's end, where a gateway that publishes per cycle would send it.
+{
+  echo "name,gas,type"
+  echo "Clock probe,001RTCLTIME,auto"
+  grep -v '^name,gas' "$source_dir/bench/plant/gates.csv"
+} >"$work/gates.csv"
 cat >"$work/zamgate.toml" <<TOML
 [gateway]
 id = "bench"
@@ -52,10 +59,7 @@ station_types_file = "$work/ZAMKT01.int"
 [poll]
 interval_ms = 0
 [gates]
-csv = "$source_dir/bench/plant/gates.csv"
-[[gate]]
-name = "Clock probe"
-gas = "001RTCLTIME"
+csv = "$work/gates.csv"
 [mqtt]
 port = $port
 prefix = "bench"
