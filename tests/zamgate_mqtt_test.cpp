@@ -35,7 +35,7 @@ const std::string kGates =
     "[[gate]]\nname = \"Open AO3\"\ngas = \"005AO003\"\ntype = \"real\"\nwritable = true\n"
     "[[gate]]\nname = \"XT input\"\ngas = \"010XP01AI1\"\ntype = \"real\"\n";
 
-const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))");
 
 int WritesOnTheLine(const std::string &simLog) {
   return CountOf(simLog, "mem-write:") + CountOf(simLog, "area-write:") + CountOf(simLog, "n2open-write:");
