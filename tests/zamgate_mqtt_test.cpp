@@ -194,4 +194,33 @@ TEST_F(ZamgateMqtt, SigtermPublishesOfflineAndEndsCleanly) {
   EXPECT_EQ(read.exitCode, 0) << read.err;
 }
 
+TEST(ZamgatePortLoss, ALostPortIsReopenedAndTheStatusSaysSoMeanwhile) {
+  TempFolder folder;
+  const std::string link = folder.File("bus");
+  Broker broker;
+  auto sim = std::make_unique<Simulator>(std::vector<std::string>{"--static", "--link", link});
+  ASSERT_FALSE(sim->port().empty());
+  std::string config = GatewayConfigText("bus1", *sim, broker.port(), kGates);
+  config.replace(config.find(sim->port()), sim->port().size(), link);
+  Subscriber live(broker.port(), "test/bus1/#");
+  Gateway gateway(config);
+  ASSERT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "good"; }))
+      << gateway.Log();
+
+  sim->Stop();  // the other end of the line goes away
+  EXPECT_TRUE(live.WaitFor("test/bus1/status", [](const json &m) { return m["port"] == "lost"; }, 15000))
+      << gateway.Log();
+  EXPECT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "stale"; }, 5000));
+  EXPECT_TRUE(Contains(gateway.Log(), "port lost")) << gateway.Log();
+
+  Simulator back({"--static", "--link", link});
+  ASSERT_FALSE(back.port().empty()) << back.Log();
+  EXPECT_TRUE(live.WaitFor("test/bus1/status", [](const json &m) { return m["port"] == "open"; }, 30000))
+      << gateway.Log();
+  live.Clear();
+  EXPECT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "good"; }, 15000))
+      << gateway.Log();
+  EXPECT_TRUE(Contains(gateway.Log(), "port back")) << gateway.Log();
+}
+
 }  // namespace
