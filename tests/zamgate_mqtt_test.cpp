@@ -109,6 +109,7 @@ TEST_F(ZamgateMqtt, RefusedSetsNeverReachTheLine) {
       {"Output 3", "1", "not writable"},
       {"Setpoint", "", "no value"},
   };
+  ASSERT_TRUE(WaitOnline(broker_.port(), "bus1"));
   for (const Refused &row : refused) results.Publish(Topic(row.gate) + "/set", row.payload);
   ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= std::size(refused); }, 10000))
       << results.Messages().size();
