@@ -57,4 +57,14 @@ TEST(ZamhostDemo, SaysWhatIsMissingWhenTheSimulatorIsNotThere) {
   EXPECT_TRUE(Contains(demo.err, "simulator '/nonexistent/n2sim' not found")) << demo.err;
 }
 
+TEST(ZamhostDemo, CtrlCEndsTheWholeTour) {
+  RunOptions options;
+  options.interruptOnOutput = "$ zamhost poll";
+  RunResult demo = RunZamhost({"demo"}, options);
+  EXPECT_EQ(demo.exitCode, 130) << demo.err;
+  EXPECT_TRUE(Contains(demo.out, "Demo stopped")) << demo.out;
+  EXPECT_FALSE(Contains(demo.out, "$ zamhost write")) << "no step after the interrupted one\n" << demo.out;
+  EXPECT_TRUE(Contains(demo.err, "stopping")) << demo.err;
+}
+
 }  // namespace

@@ -86,12 +86,13 @@ struct RunOptions {
   std::map<std::string, std::string> env;    // set in the child ("" unsets)
   int timeoutMs = 20000;                     // then the child is killed
   std::string interruptOnOutput;             // send SIGINT once standard output holds this
+  int interruptAgainAfterMs = -1;            // then a second SIGINT after so long (-1: none)
 };
 
 // Runs a program and collects its output. QORPRO_LOG is unset in the child
 // unless options.env sets it.
 inline RunResult RunProgram(const std::string &program, const std::vector<std::string> &args,
-                            const RunOptions &options = {}) {
+                            const RunOptions &options = {}, double *interruptedAt = nullptr) {
   RunResult result;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return result;
@@ -124,12 +125,20 @@ inline RunResult RunProgram(const std::string &program, const std::vector<std::s
   close(err[1]);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open = 2;
-  bool interrupted = false;
+  bool interrupted = false, again = false;
+  Clock::time_point interruptTime;
   const auto deadline = started + std::chrono::milliseconds(options.timeoutMs);
   while (open > 0 && Clock::now() < deadline) {
     if (!interrupted && !options.interruptOnOutput.empty() && Contains(result.out, options.interruptOnOutput)) {
       kill(pid, SIGINT);
       interrupted = true;
+      interruptTime = Clock::now();
+      if (interruptedAt != nullptr) *interruptedAt = std::chrono::duration<double>(interruptTime - started).count();
+    }
+    if (interrupted && !again && options.interruptAgainAfterMs >= 0 &&
+        Clock::now() >= interruptTime + std::chrono::milliseconds(options.interruptAgainAfterMs)) {
+      kill(pid, SIGINT);
+      again = true;
     }
     if (poll(fds, 2, 20) <= 0) continue;
     for (pollfd &fd : fds) {
@@ -156,8 +165,9 @@ inline RunResult RunProgram(const std::string &program, const std::vector<std::s
   return result;
 }
 
-inline RunResult RunZamhost(const std::vector<std::string> &args, const RunOptions &options = {}) {
-  return RunProgram(kZamhost, args, options);
+inline RunResult RunZamhost(const std::vector<std::string> &args, const RunOptions &options = {},
+                            double *interruptedAt = nullptr) {
+  return RunProgram(kZamhost, args, options, interruptedAt);
 }
 
 // n2sim serving its default plant (plus extra statements), started in a

@@ -199,6 +199,16 @@ void Channel::WarmStart(int32_t station) {
 
 void Channel::Forward(bool toSink) {
   lastMessages_ = log_.Take();
+  // The driver knows a long port path only by its short link, which means
+  // nothing to the user: its messages name the path the user gave.
+  if (!portLink_.empty()) {
+    for (DriverMessage &message : lastMessages_) {
+      for (size_t at = message.text.find(portLink_); at != std::string::npos;
+           at = message.text.find(portLink_, at + options_.port.size())) {
+        message.text.replace(at, portLink_.size(), options_.port);
+      }
+    }
+  }
   if (!toSink) return;
   for (const DriverMessage &message : lastMessages_) {
     if (sink_) sink_(message);

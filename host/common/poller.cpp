@@ -90,7 +90,7 @@ void Poller::RunCycle(int cycle) {
   std::string cycleTime = TimeStamp();
   bool portOpen = PortReady();
   size_t i = 0;
-  while (i < plan_.size() && !stop_) {
+  while (i < plan_.size()) {
     const int32_t station = plan_[i].station;
     size_t end = i;
     while (end < plan_.size() && plan_[end].station == station) ++end;
@@ -101,8 +101,10 @@ void Poller::RunCycle(int cycle) {
         Mark(plan_[i], "port lost");
         continue;
       }
+      // Stopped: the gates keep their last cycle's state and are not shown.
+      if (stop_) continue;
       // A demoted station gets one request on its cycles: more only once it answers.
-      if (!due || (health_.Demoted(station) && sent) || stop_) {
+      if (!due || (health_.Demoted(station) && sent)) {
         Mark(plan_[i], "waiting");
         continue;
       }

@@ -53,6 +53,18 @@ struct PollOptions : PollSettings {
 // Polls the gates every interval.
 int RunPoll(const GlobalOptions &global, const PollOptions &options);
 
+struct ScanOptions {
+  ChannelOptions channel;              // the time-out defaults short for a scan
+  int from = 1;
+  int to = 254;
+  std::string stationFile;             // write the station-type file of what was found
+  std::vector<std::string> families;   // "ADDR=TYPE" the user confirms for System 91 stations
+  bool all = false;                    // the N2 Open initialisation at silent addresses too
+  OutputFormat format = OutputFormat::kTable;
+};
+// Tries every address with a System 91 read and the N2 Open initialisation.
+int RunScan(const GlobalOptions &global, const ScanOptions &options);
+
 struct DemoOptions {
   std::string simulator;   // empty: n2sim beside zamhost
   bool keepFolder = false; // leave the demo's folder (station-type file, gate list)

@@ -19,6 +19,7 @@
 #include "host/common/exit_codes.h"
 #include "host/zamhost/sample_gates_text.h"
 #include "host/zamhost/simulator_process.h"
+#include "host/zamhost/interrupt.h"
 
 namespace zamhost {
 
@@ -29,6 +30,7 @@ constexpr int kSimulatorStartMs = 5000;
 constexpr int kDemoTimeoutMs = 200;
 constexpr int kPollCycles = 3;
 constexpr int kPollIntervalMs = 400;
+constexpr int kCleanupGraceMs = 3000;
 
 // The exchange counts n2sim logs on SIGUSR1: "n2sim: counts requests=12 ...".
 std::map<std::string, long> ReadCounts(const std::string &logPath, int *linesSeen) {
@@ -76,11 +78,16 @@ class Tour {
   }
 
   // Shows the command line, runs the step and notes an unexpected exit code.
+  // After Ctrl-C no further step runs: the whole tour ends.
   void Step(const std::string &arguments, int expected, const std::function<int()> &run) {
+    if (StopRequested()) return;
     fprintf(out_, "\n$ zamhost %s\n", arguments.c_str());
     fflush(out_);
     int code = run();
     fflush(out_);
+    // Time to stop the simulator and remove the demo's folder.
+    if (StopRequested()) SetStopGraceMs(kCleanupGraceMs);
+    if (StopRequested()) return;
     if (code != expected) {
       failures_.push_back("'zamhost " + arguments + "' exited with " + std::to_string(code) + ", expected " +
                           std::to_string(expected));
@@ -248,6 +255,11 @@ int RunDemo(const GlobalOptions &global, const DemoOptions &options) {
   }
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (StopRequested()) {
+    fprintf(out, "\nDemo stopped after %.1f s; the simulator is stopped.\n", seconds);
+    fflush(out);
+    return kExitInterrupted;
+  }
   if (!tour.failures().empty()) {
     for (const std::string &failure : tour.failures()) Warn("demo step failed: " + failure);
     return kExitFailed;

@@ -45,8 +45,10 @@ void Watchdog() {
   char byte;
   while (read(g_wake[0], &byte, 1) < 0) {
   }
+  // The grace is read as it runs: a command may lengthen it for its own
+  // cleanup once the request in progress has ended.
   pollfd none = {-1, 0, 0};
-  poll(&none, 0, g_graceMs.load());
+  for (int waited = 0; waited < g_graceMs.load(); waited += 20) poll(&none, 0, 20);
   EndNow();
 }
 

@@ -148,6 +148,20 @@ int main(int argc, char **argv) {
       ->check(CLI::Range(1, 1000));
   AddChannelOptions(pollCommand, &poll.channel, true);
 
+  zamhost::ScanOptions scan;
+  CLI::App *scanCommand = AddCommand(app, "scan", "what is on the bus: a System 91 read and the N2 Open initialisation at every address");
+  scanCommand->add_option("--from", scan.from, "first address")->default_val(1)->check(CLI::Range(1, 254));
+  scanCommand->add_option("--to", scan.to, "last address")->default_val(254)->check(CLI::Range(1, 254));
+  scanCommand->add_option("--write-station-file", scan.stationFile, "write the station-type file for what was found");
+  scanCommand->add_option("--family", scan.families, "a System 91 station's family, ADDR=TYPE (XT9100, TC9100); repeatable")
+      ->type_name("ADDR=TYPE")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  scanCommand->add_flag("--all", scan.all, "try the N2 Open initialisation at addresses silent to the System 91 read too");
+  addFormat(scanCommand, &scan.format, "table, csv or json (lines)");
+  AddChannelOptions(scanCommand, &scan.channel, true);
+  scanCommand->get_option("--timeout")->default_val(50);
+
   zamhost::DemoOptions demo;
   CLI::App *demoCommand =
       AddCommand(app, "demo", "start the simulator n2sim and tour zamhost against its default plant");
@@ -175,5 +189,6 @@ int main(int argc, char **argv) {
   if (writeCommand->parsed()) return zamhost::RunWrite(global, write);
   if (pollCommand->parsed()) return zamhost::RunPoll(global, poll);
   if (demoCommand->parsed()) return zamhost::RunDemo(global, demo);
+  if (scanCommand->parsed()) return zamhost::RunScan(global, scan);
   return zamhost::kExitUsage;
 }

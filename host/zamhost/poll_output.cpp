@@ -9,6 +9,7 @@
 #include <deque>
 
 #include "host/common/gate_types.h"
+#include "host/zamhost/screen.h"
 #include "host/zamhost/text_table.h"
 
 namespace zamhost {
@@ -59,9 +60,19 @@ void CycleNotes(const CycleView &view) {
   }
 }
 
+// The value column: the value read, or for a gate whose station did not
+// answer this time the last good value and its age.
+std::string TableValue(const GateReading &reading) {
+  if (reading.hasValue) return RawText(reading.value);
+  if (!reading.hasLastGood) return "-";
+  char age[32];
+  snprintf(age, sizeof age, "%.0f s ago", LastGoodAgeSeconds(reading));
+  return "last " + RawText(reading.lastGood) + ", " + age;
+}
+
 class TableOutput : public PollOutput {
  public:
-  TableOutput(FILE *out, bool terminal) : out_(out), terminal_(terminal) {}
+  TableOutput(FILE *out, bool terminal) : out_(out), terminal_(terminal), screen_(out) {}
 
   void Start(const std::vector<std::string> &planLines) override {
     for (const std::string &line : planLines) fprintf(out_, "%s\n", line.c_str());
@@ -70,30 +81,35 @@ class TableOutput : public PollOutput {
   }
 
   void Cycle(const CycleView &view) override {
-    std::vector<std::string> lines;
-    lines.push_back("cycle " + std::to_string(view.cycle) + "  " + view.time);
+    ScreenContent content;
+    char title[160];
+    snprintf(title, sizeof title, "cycle %d  %s  took %.0f ms%s  port %s", view.cycle, view.time.c_str(),
+             view.durationMs, view.intervalMs > 0 && view.durationMs > view.intervalMs ? " (over the interval)" : "",
+             PortWord(view).c_str());
+    content.head.push_back(title);
     std::vector<std::vector<std::string>> rows = {{"name", "gas", "type", "value", "meaning", "status", "read"}};
     for (size_t i = 0; i < view.gates->size(); ++i) {
       const Gate &gate = (*view.gates)[i];
       const GateReading &reading = (*view.readings)[i];
-      rows.push_back({gate.spec.name, gate.spec.gas, GateTypeName(gate.type), ValueColumn(reading),
+      rows.push_back({gate.spec.name, gate.spec.gas, GateTypeName(gate.type), TableValue(reading),
                       MeaningColumn(gate, reading), reading.status, reading.via});
     }
-    for (const std::string &line : AlignRows(rows)) lines.push_back(line);
-    lines.push_back("");
-    for (const std::string &line : StationLines(*view.health)) lines.push_back(line);
-    if (terminal_ && !recent_.empty()) {
-      lines.push_back("");
-      for (const std::string &line : recent_) lines.push_back(line);
+    std::vector<std::string> aligned = AlignRows(rows);
+    content.head.push_back(aligned.front());
+    content.rows.assign(aligned.begin() + 1, aligned.end());
+    content.tail.push_back("");
+    for (const std::string &line : StationLines(*view.health)) content.tail.push_back(line);
+    if (terminal_) {
+      if (!recent_.empty()) content.tail.push_back("");
+      for (const std::string &line : recent_) content.tail.push_back(line);
+      screen_.Show(content);
+      last_ = content;
+      return;
     }
-    if (terminal_ && drawn_ > 0) fprintf(out_, "\x1b[%dA\r\x1b[J", drawn_);
-    for (const std::string &line : lines) fprintf(out_, "%s\n", line.c_str());
-    if (!terminal_) {
-      for (const std::string &line : recent_) fprintf(out_, "%s\n", line.c_str());
-      recent_.clear();
-      fprintf(out_, "\n");
-    }
-    drawn_ = static_cast<int>(lines.size());
+    Print(content);
+    for (const std::string &line : recent_) fprintf(out_, "%s\n", line.c_str());
+    recent_.clear();
+    fprintf(out_, "\n");
     fflush(out_);
   }
 
@@ -106,13 +122,22 @@ class TableOutput : public PollOutput {
   }
 
   void Finish(const CycleView &) override {
-    if (!terminal_) {
-      for (const std::string &line : recent_) fprintf(out_, "%s\n", line.c_str());
+    if (terminal_) {
+      // The alternate screen goes; the last table stays on the normal one.
+      screen_.Leave();
+      Print(last_);
     }
+    for (const std::string &line : recent_) fprintf(out_, "%s\n", line.c_str());
     fflush(out_);
   }
 
  private:
+  void Print(const ScreenContent &content) {
+    for (const std::vector<std::string> *part : {&content.head, &content.rows, &content.tail}) {
+      for (const std::string &line : *part) fprintf(out_, "%s\n", line.c_str());
+    }
+  }
+
   void Remember(const std::string &line) {
     recent_.push_back(line);
     if (terminal_ && recent_.size() > kRecentLines) recent_.pop_front();
@@ -120,7 +145,8 @@ class TableOutput : public PollOutput {
 
   FILE *out_;
   bool terminal_;
-  int drawn_ = 0;
+  Screen screen_;
+  ScreenContent last_;
   std::deque<std::string> recent_;
 };
 

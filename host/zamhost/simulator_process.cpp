@@ -1,5 +1,7 @@
 #include "host/zamhost/simulator_process.h"
 
+#include "host/common/exit_cleanup.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -55,6 +57,8 @@ bool SimulatorProcess::Start(const std::string &program, const std::vector<std::
     return false;
   }
   if (pid_ == 0) RunChild(program, arguments, folder, logPath, pipeEnds[1]);
+  // Stopped by a signal that ends zamhost at once, too.
+  n2host::StopChildOnExit(pid_);
   close(pipeEnds[1]);
   output_ = pipeEnds[0];
 
@@ -113,6 +117,7 @@ int SimulatorProcess::Stop() {
       waitpid(pid_, &status, 0);
     }
     result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    n2host::ForgetChild(pid_);
     pid_ = -1;
   }
   if (drain_.joinable()) drain_.join();
