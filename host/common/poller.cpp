@@ -44,6 +44,11 @@ void Poller::SleepUntil(std::chrono::steady_clock::time_point deadline) const {
   while (!stop_) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return;
+    if (betweenRequests_) {
+      betweenRequests_();
+      now = std::chrono::steady_clock::now();
+      if (now >= deadline) return;
+    }
     auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
     timespec pause = {0, static_cast<long>(std::min<long long>(rest, 50)) * 1000000L};
     nanosleep(&pause, nullptr);
@@ -103,6 +108,7 @@ void Poller::RunCycle(int cycle) {
         Mark(plan_[i], "waiting");
         continue;
       }
+      if (betweenRequests_) betweenRequests_();
       portOpen = Execute(plan_[i], cycle);
       sent = true;
     }
@@ -160,6 +166,7 @@ bool Poller::Execute(const PollRequest &request, int cycle) {
     reading.lastGoodTime = time;
     reading.lastGoodAt = std::chrono::steady_clock::now();
   }
+  if (requestObserver_) requestObserver_(request, status, elapsed, readings_);
   return true;
 }
 

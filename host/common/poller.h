@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,17 @@ class Poller {
   const std::vector<GateReading> &readings() const { return readings_; }
   const std::vector<Gate> &gates() const { return gates_; }
 
+  // Work the caller does on the poll's thread between two requests and while
+  // the poll waits for its next cycle (the gateway's queued writes): the
+  // driver takes one request at a time, so it is done here and nowhere else.
+  void SetBetweenRequests(std::function<void()> work) { betweenRequests_ = std::move(work); }
+  // Sees every request the poll sent once its gates' readings hold the
+  // result: its status and how long the driver took (the gateway publishes
+  // each value as soon as it is read, not at the cycle's end).
+  using RequestObserver = std::function<void(const PollRequest &, int32_t status, std::chrono::nanoseconds took,
+                                             const std::vector<GateReading> &readings)>;
+  void SetRequestObserver(RequestObserver observer) { requestObserver_ = std::move(observer); }
+
  private:
   CycleView View(int cycle, const std::string &time) const;
   void Mark(const PollRequest &request, const std::string &status);
@@ -74,6 +86,8 @@ class Poller {
   std::vector<PollRequest> plan_;
   int lastCycle_ = 0;
   double lastDurationMs_ = 0;
+  std::function<void()> betweenRequests_;
+  RequestObserver requestObserver_;
 };
 
 }  // namespace n2host

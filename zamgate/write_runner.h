@@ -1,0 +1,38 @@
+// Carries out the queued writes on the poll thread, between reads: command 7,
+// then a read of the gate to see what the device holds, and the outcome in
+// the terms a user acts on. The read-back becomes the gate's current value.
+#ifndef ZAMKT_ZAMGATE_WRITE_RUNNER_H
+#define ZAMKT_ZAMGATE_WRITE_RUNNER_H
+
+#include <functional>
+#include <vector>
+
+#include "host/common/channel.h"
+#include "zamgate/event_log.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/write_queue.h"
+
+namespace zamgate {
+
+class WriteRunner {
+ public:
+  WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore &store, const EventLog &events);
+
+  // Every write queued now, one after another.
+  void RunPending();
+  // Also told of every finished write (metrics).
+  void SetResultObserver(std::function<void(const WriteResult &)> observer) { observer_ = std::move(observer); }
+
+ private:
+  void Run(QueuedWrite &write);
+
+  n2host::Channel &channel_;
+  WriteQueue &queue_;
+  GateStore &store_;
+  const EventLog &events_;
+  std::function<void(const WriteResult &)> observer_;
+};
+
+}  // namespace zamgate
+
+#endif  // ZAMKT_ZAMGATE_WRITE_RUNNER_H
