@@ -43,6 +43,11 @@ void Poller::SleepUntil(std::chrono::steady_clock::time_point deadline) const {
   while (!stop_) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return;
+    if (betweenRequests_) {
+      betweenRequests_();
+      now = std::chrono::steady_clock::now();
+      if (now >= deadline) return;
+    }
     auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
     timespec pause = {0, static_cast<long>(std::min<long long>(rest, 50)) * 1000000L};
     nanosleep(&pause, nullptr);
@@ -75,6 +80,7 @@ void Poller::RunCycle(int cycle) {
         MarkWaiting(plan_[i]);
         continue;
       }
+      if (betweenRequests_) betweenRequests_();
       Execute(plan_[i], cycle);
       sent = true;
     }
@@ -102,7 +108,9 @@ std::string Poller::ViaOf(const PollRequest &request) {
 void Poller::Execute(const PollRequest &request, int cycle) {
   ValueBuffer buffer;
   const Gate &leader = gates_[request.leader];
+  const auto began = std::chrono::steady_clock::now();
   int32_t status = request.block ? channel_.BlockRead(leader, request.items, &buffer) : channel_.Read(leader, &buffer);
+  if (requestObserver_) requestObserver_(request, status, std::chrono::steady_clock::now() - began);
   std::string time = TimeStamp();
   std::string change = health_.Record(request.station, cycle, status);
   if (!change.empty()) output_.Event(time, change);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,14 @@ class Poller {
 
   const std::vector<PollRequest> &plan() const { return plan_; }
 
+  // Work the caller does on the poll's thread between two requests and while
+  // the poll waits for its next cycle (the gateway's queued writes): the
+  // driver takes one request at a time, so it is done here and nowhere else.
+  void SetBetweenRequests(std::function<void()> work) { betweenRequests_ = std::move(work); }
+  // Sees every request the poll sent: its status and how long the driver took.
+  using RequestObserver = std::function<void(const PollRequest &, int32_t status, std::chrono::nanoseconds took)>;
+  void SetRequestObserver(RequestObserver observer) { requestObserver_ = std::move(observer); }
+
  private:
   CycleView View(int cycle, const std::string &time) const;
   void MarkWaiting(const PollRequest &request);
@@ -61,6 +70,8 @@ class Poller {
   std::vector<GateReading> readings_;
   std::vector<PollRequest> plan_;
   int lastCycle_ = 0;
+  std::function<void()> betweenRequests_;
+  RequestObserver requestObserver_;
 };
 
 }  // namespace n2host

@@ -1,0 +1,424 @@
+#include "zamgate/config.h"
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <toml++/toml.h>
+
+#include "host/common/gate_types.h"
+#include "host/common/station_types_file.h"
+#include "host/common/text_util.h"
+
+namespace zamgate {
+namespace {
+
+using n2host::GateSpec;
+
+// The keys each table may hold: a misspelt key is refused rather than
+// silently left at its default.
+struct TableKeys {
+  const char *table;
+  std::set<std::string> keys;
+};
+const TableKeys kKnownKeys[] = {
+    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http"}},
+    {"gateway", {"id", "driver"}},
+    {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
+    {"poll", {"interval_ms", "demote_after", "retry_every", "blocks"}},
+    {"gates", {"csv", "writable", "deadband"}},
+    {"gate", {"name", "gas", "type", "writable", "deadband"}},
+    {"writes", {"queue_size"}},
+    {"mqtt", {"host", "port", "client_id", "username", "password", "password_file", "prefix", "keepalive_s",
+              "refresh_s", "qos", "reconnect_max_s", "tls"}},
+    {"mqtt.tls", {"ca_file", "cert_file", "key_file"}},
+    {"http", {"listen"}},
+};
+
+// The parity names of the line and the driver's codes for them.
+struct NamedCode {
+  const char *name;
+  int code;
+};
+constexpr NamedCode kParities[] = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
+
+// Gateway topic levels that a gate name may not take.
+const char *const kReservedNames[] = {"status", "stations"};
+
+class ConfigError {
+ public:
+  ConfigError(std::string file, std::string *out) : file_(std::move(file)), out_(out) {}
+  bool At(const toml::node &node, const std::string &reason) {
+    int line = static_cast<int>(node.source().begin.line);
+    *out_ = file_ + (line > 0 ? ":" + std::to_string(line) : "") + ": " + reason;
+    return false;
+  }
+  bool File(const std::string &reason) {
+    *out_ = file_ + ": " + reason;
+    return false;
+  }
+
+ private:
+  std::string file_;
+  std::string *out_;
+};
+
+std::string FolderOf(const std::string &file) {
+  size_t slash = file.rfind('/');
+  return slash == std::string::npos ? "." : file.substr(0, slash);
+}
+
+// A relative path taken from the configuration file's folder.
+std::string Beside(const std::string &configFile, const std::string &path) {
+  if (path.empty() || path[0] == '/') return path;
+  return FolderOf(configFile) + "/" + path;
+}
+
+bool CheckKeys(const toml::table &table, const std::string &name, ConfigError &fail) {
+  for (const TableKeys &known : kKnownKeys) {
+    if (name != known.table) continue;
+    for (const auto &[key, node] : table) {
+      if (known.keys.count(std::string(key.str())) == 0) {
+        return fail.At(node, "unknown key '" + std::string(key.str()) + "'" +
+                                 (name.empty() ? "" : " in [" + name + "]"));
+      }
+    }
+  }
+  return true;
+}
+
+// Typed lookups that refuse a value of the wrong kind or out of range.
+bool GetString(const toml::table &table, const char *key, std::string *value, ConfigError &fail) {
+  const toml::node *node = table.get(key);
+  if (node == nullptr) return true;
+  if (!node->is_string()) return fail.At(*node, std::string(key) + " must be text in quotes");
+  *value = node->as_string()->get();
+  return true;
+}
+
+bool GetInt(const toml::table &table, const char *key, int low, int high, int *value, ConfigError &fail) {
+  const toml::node *node = table.get(key);
+  if (node == nullptr) return true;
+  if (!node->is_integer()) return fail.At(*node, std::string(key) + " must be a whole number");
+  int64_t number = node->as_integer()->get();
+  if (number < low || number > high) {
+    return fail.At(*node, std::string(key) + " must lie between " + std::to_string(low) + " and " +
+                              std::to_string(high) + ", not " + std::to_string(number));
+  }
+  *value = static_cast<int>(number);
+  return true;
+}
+
+bool GetBool(const toml::table &table, const char *key, bool *value, ConfigError &fail) {
+  const toml::node *node = table.get(key);
+  if (node == nullptr) return true;
+  if (!node->is_boolean()) return fail.At(*node, std::string(key) + " must be true or false");
+  *value = node->as_boolean()->get();
+  return true;
+}
+
+bool GetNumber(const toml::node &node, const std::string &what, double *value, ConfigError &fail) {
+  if (node.is_integer()) {
+    *value = static_cast<double>(node.as_integer()->get());
+  } else if (node.is_floating_point()) {
+    *value = node.as_floating_point()->get();
+  } else {
+    return fail.At(node, what + " must be a number");
+  }
+  if (*value < 0) return fail.At(node, what + " must not be negative");
+  return true;
+}
+
+const toml::table *SubTable(const toml::table &root, const char *key, ConfigError &fail, bool *ok) {
+  *ok = true;
+  const toml::node *node = root.get(key);
+  if (node == nullptr) return nullptr;
+  if (!node->is_table()) {
+    *ok = fail.At(*node, std::string("[") + key + "] must be a table");
+    return nullptr;
+  }
+  *ok = CheckKeys(*node->as_table(), key, fail);
+  return node->as_table();
+}
+
+bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *gateway = SubTable(root, "gateway", fail, &ok);
+  if (!ok) return false;
+  if (gateway == nullptr || gateway->get("id") == nullptr) {
+    return fail.File("[gateway] id is missing: name the gateway (e.g. id = \"bus1\"); it is a level of every topic");
+  }
+  if (!GetString(*gateway, "id", &config->gatewayId, fail)) return false;
+  std::string why;
+  if (!UsableTopicName(config->gatewayId, &why)) return fail.At(*gateway->get("id"), "[gateway] id " + why);
+  if (!GetString(*gateway, "driver", &config->driverPath, fail)) return false;
+  config->driverPath = Beside(config->file, config->driverPath);
+  return true;
+}
+
+bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *line = SubTable(root, "line", fail, &ok);
+  if (!ok) return false;
+  if (line == nullptr || line->get("port") == nullptr) {
+    return fail.File("[line] port is missing: name the serial port (e.g. port = \"ttyUSB0\")");
+  }
+  n2host::ChannelOptions &channel = config->channel;
+  if (!GetString(*line, "port", &channel.port, fail)) return false;
+  if (channel.port.empty()) return fail.At(*line->get("port"), "[line] port is empty");
+  if (!GetInt(*line, "baud", 110, 115200, &channel.baud, fail)) return false;
+  if (!GetInt(*line, "data_bits", 5, 8, &channel.dataBits, fail)) return false;
+  int stopBits = 1;
+  if (!GetInt(*line, "stop_bits", 1, 2, &stopBits, fail)) return false;
+  channel.stopBits = stopBits == 2 ? 2 : 0;
+  if (!GetInt(*line, "timeout_ms", 10, 60000, &channel.timeoutMs, fail)) return false;
+  std::string parity = "none";
+  if (!GetString(*line, "parity", &parity, fail)) return false;
+  bool known = false;
+  for (const NamedCode &named : kParities) {
+    if (n2host::Lower(parity) == named.name) {
+      channel.parity = named.code;
+      known = true;
+    }
+  }
+  if (!known) return fail.At(*line->get("parity"), "parity must be none, odd, even, mark or space, not '" + parity + "'");
+  std::string typesFile;
+  if (!GetString(*line, "station_types_file", &typesFile, fail)) return false;
+  channel.stationTypesFile = Beside(config->file, typesFile);
+  if (const toml::node *stations = line->get("stations")) {
+    // stations = { 5 = "N2OPEN", 10 = "XT9100" }
+    if (!stations->is_table()) return fail.At(*stations, "stations must be a table such as { 5 = \"N2OPEN\" }");
+    for (const auto &[key, family] : *stations->as_table()) {
+      if (!family.is_string()) return fail.At(family, "the family of station " + std::string(key.str()) + " must be text");
+      std::string assignment = std::string(key.str()) + "=" + family.as_string()->get();
+      std::string lineText, why;
+      if (!n2host::StationTypeLine(assignment, &lineText, &why)) return fail.At(family, why);
+      channel.stationTypes.push_back(assignment);
+    }
+  }
+  return true;
+}
+
+bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *poll = SubTable(root, "poll", fail, &ok);
+  if (!ok || poll == nullptr) return ok;
+  n2host::PollSettings &settings = config->poll;
+  return GetInt(*poll, "interval_ms", 0, 3600000, &settings.intervalMs, fail) &&
+         GetInt(*poll, "demote_after", 1, 100, &settings.demoteAfter, fail) &&
+         GetInt(*poll, "retry_every", 1, 1000, &settings.retryEvery, fail) &&
+         GetBool(*poll, "blocks", &settings.blocks, fail);
+}
+
+// The index of the gate of that name, or -1.
+int FindGate(const GatewayConfig &config, const std::string &name) {
+  for (size_t i = 0; i < config.gates.size(); ++i) {
+    if (config.gates[i].name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool AddGate(GatewayConfig *config, const GateSpec &spec, const GateOptions &options, const toml::node *where,
+             ConfigError &fail) {
+  std::string why;
+  auto refuse = [&](const std::string &reason) {
+    return where != nullptr ? fail.At(*where, reason) : fail.File(spec.origin + ": " + reason);
+  };
+  if (!UsableTopicName(spec.name, &why)) return refuse("gate name '" + spec.name + "' " + why);
+  if (FindGate(*config, spec.name) >= 0) return refuse("gate name '" + spec.name + "' is used twice");
+  config->gates.push_back(spec);
+  config->gateOptions.push_back(options);
+  return true;
+}
+
+bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  const toml::node *list = root.get("gate");
+  if (list == nullptr) return true;
+  if (!list->is_array_of_tables()) return fail.At(*list, "gates inline are written [[gate]] tables");
+  for (const toml::node &node : *list->as_array()) {
+    const toml::table &table = *node.as_table();
+    if (!CheckKeys(table, "gate", fail)) return false;
+    GateSpec spec;
+    GateOptions options;
+    std::string typeName;
+    if (!GetString(table, "gas", &spec.gas, fail) || !GetString(table, "name", &spec.name, fail) ||
+        !GetString(table, "type", &typeName, fail) || !GetBool(table, "writable", &options.writable, fail)) {
+      return false;
+    }
+    if (spec.gas.empty()) return fail.At(table, "[[gate]] without gas");
+    if (spec.name.empty()) spec.name = spec.gas;
+    std::optional<int> type = n2host::GateTypeFromName(typeName);
+    if (!type) {
+      return fail.At(*table.get("type"), "unknown gate type '" + typeName + "': int16, uint16, real, int32, digital or auto");
+    }
+    spec.type = *type;
+    if (const toml::node *deadband = table.get("deadband")) {
+      if (!GetNumber(*deadband, "deadband", &options.deadband, fail)) return false;
+    }
+    spec.origin = config->file + ":" + std::to_string(table.source().begin.line);
+    if (!AddGate(config, spec, options, &table, fail)) return false;
+  }
+  return true;
+}
+
+bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *gates = SubTable(root, "gates", fail, &ok);
+  if (!ok) return false;
+  if (gates != nullptr && gates->get("csv") != nullptr) {
+    std::string csv;
+    if (!GetString(*gates, "csv", &csv, fail)) return false;
+    std::vector<GateSpec> specs;
+    std::string why;
+    if (!n2host::LoadGateList(Beside(config->file, csv), &specs, &why)) return fail.At(*gates->get("csv"), why);
+    for (const GateSpec &spec : specs) {
+      if (!AddGate(config, spec, GateOptions{}, nullptr, fail)) return false;
+    }
+  }
+  if (!ReadInlineGates(root, config, fail)) return false;
+  if (config->gates.empty()) return fail.File("no gates: give [gates] csv = \"FILE\" or [[gate]] tables");
+  if (gates == nullptr) return true;
+
+  if (const toml::node *writable = gates->get("writable")) {
+    if (!writable->is_array()) return fail.At(*writable, "writable must be a list of gate names");
+    for (const toml::node &name : *writable->as_array()) {
+      if (!name.is_string()) return fail.At(name, "writable must list gate names in quotes");
+      int index = FindGate(*config, name.as_string()->get());
+      if (index < 0) return fail.At(name, "writable names '" + name.as_string()->get() + "', which is no gate");
+      config->gateOptions[static_cast<size_t>(index)].writable = true;
+    }
+  }
+  if (const toml::node *deadbands = gates->get("deadband")) {
+    if (!deadbands->is_table()) return fail.At(*deadbands, "deadband must be a table such as { \"Room temperature\" = 0.2 }");
+    for (const auto &[key, value] : *deadbands->as_table()) {
+      int index = FindGate(*config, std::string(key.str()));
+      if (index < 0) return fail.At(value, "deadband names '" + std::string(key.str()) + "', which is no gate");
+      if (!GetNumber(value, "deadband", &config->gateOptions[static_cast<size_t>(index)].deadband, fail)) return false;
+    }
+  }
+  return true;
+}
+
+bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *mqtt = SubTable(root, "mqtt", fail, &ok);
+  if (!ok) return false;
+  MqttConfig &out = config->mqtt;
+  out.clientId = "zamgate-" + config->gatewayId;
+  if (mqtt == nullptr) return true;
+  std::string passwordFile;
+  if (!GetString(*mqtt, "host", &out.host, fail) || !GetInt(*mqtt, "port", 1, 65535, &out.port, fail) ||
+      !GetString(*mqtt, "client_id", &out.clientId, fail) || !GetString(*mqtt, "username", &out.username, fail) ||
+      !GetString(*mqtt, "password", &out.password, fail) || !GetString(*mqtt, "password_file", &passwordFile, fail) ||
+      !GetString(*mqtt, "prefix", &out.prefix, fail) ||
+      !GetInt(*mqtt, "keepalive_s", 5, 3600, &out.keepaliveSeconds, fail) ||
+      !GetInt(*mqtt, "refresh_s", 1, 86400, &out.refreshSeconds, fail) || !GetInt(*mqtt, "qos", 0, 2, &out.qos, fail) ||
+      !GetInt(*mqtt, "reconnect_max_s", 1, 3600, &out.reconnectMaxSeconds, fail)) {
+    return false;
+  }
+  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos) {
+    return fail.At(*mqtt->get("prefix"), "prefix must be a topic without + or #");
+  }
+  if (!passwordFile.empty()) {
+    // A password kept out of the configuration file: its first line.
+    std::ifstream in(Beside(config->file, passwordFile));
+    if (!in || !std::getline(in, out.password)) {
+      return fail.At(*mqtt->get("password_file"), "cannot read the password file '" + passwordFile + "'");
+    }
+  }
+  const toml::table *tls = SubTable(*mqtt, "tls", fail, &ok);
+  if (!ok) return false;
+  if (tls != nullptr) {
+    if (!GetString(*tls, "ca_file", &out.caFile, fail) || !GetString(*tls, "cert_file", &out.certFile, fail) ||
+        !GetString(*tls, "key_file", &out.keyFile, fail)) {
+      return false;
+    }
+    if (out.caFile.empty()) return fail.At(*tls, "[mqtt.tls] needs ca_file");
+    if (out.certFile.empty() != out.keyFile.empty()) {
+      return fail.At(*tls, "[mqtt.tls] cert_file and key_file go together");
+    }
+    for (std::string *path : {&out.caFile, &out.certFile, &out.keyFile}) {
+      *path = Beside(config->file, *path);
+      if (!path->empty() && !std::ifstream(*path)) return fail.At(*tls, "cannot read '" + *path + "'");
+    }
+  }
+  return true;
+}
+
+bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *http = SubTable(root, "http", fail, &ok);
+  if (!ok || http == nullptr) return ok;
+  std::string listen = "127.0.0.1:8080";
+  if (!GetString(*http, "listen", &listen, fail)) return false;
+  if (listen.empty()) {
+    config->http.enabled = false;
+    return true;
+  }
+  size_t colon = listen.rfind(':');
+  std::string portText = colon == std::string::npos ? "" : listen.substr(colon + 1);
+  char *end = nullptr;
+  long port = strtol(portText.c_str(), &end, 10);
+  if (colon == std::string::npos || colon == 0 || portText.empty() || *end != '\0' || port < 0 || port > 65535) {
+    return fail.At(*http->get("listen"), "listen must read ADDRESS:PORT (e.g. \"127.0.0.1:8080\"), not '" + listen + "'");
+  }
+  config->http.address = listen.substr(0, colon);
+  config->http.port = static_cast<int>(port);
+  return true;
+}
+
+bool ReadWrites(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+  bool ok;
+  const toml::table *writes = SubTable(root, "writes", fail, &ok);
+  if (!ok || writes == nullptr) return ok;
+  return GetInt(*writes, "queue_size", 1, 10000, &config->writeQueueSize, fail);
+}
+
+}  // namespace
+
+bool UsableTopicName(const std::string &name, std::string *why) {
+  if (name.empty()) {
+    *why = "is empty";
+    return false;
+  }
+  if (name.find_first_of("/+#") != std::string::npos) {
+    *why = "holds '/', '+' or '#', which an MQTT topic level cannot";
+    return false;
+  }
+  for (const char *reserved : kReservedNames) {
+    if (name == reserved) {
+      *why = "is a topic of the gateway's own";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseConfig(const std::string &text, const std::string &fileName, GatewayConfig *config, std::string *error) {
+  *config = GatewayConfig{};
+  config->file = fileName;
+  ConfigError fail(fileName, error);
+  toml::table root;
+  try {
+    root = toml::parse(text, fileName);
+  } catch (const toml::parse_error &problem) {
+    *error = fileName + ":" + std::to_string(problem.source().begin.line) + ": " + std::string(problem.description());
+    return false;
+  }
+  return CheckKeys(root, "", fail) && ReadGateway(root, config, fail) && ReadLine(root, config, fail) &&
+         ReadPoll(root, config, fail) && ReadGates(root, config, fail) && ReadWrites(root, config, fail) &&
+         ReadMqtt(root, config, fail) && ReadHttp(root, config, fail);
+}
+
+bool LoadConfig(const std::string &path, GatewayConfig *config, std::string *error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path + ": cannot read the configuration file";
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseConfig(text.str(), path, config, error);
+}
+
+}  // namespace zamgate

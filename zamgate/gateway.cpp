@@ -1,0 +1,207 @@
+#include "zamgate/gateway.h"
+
+#include <stdio.h>
+
+#include <chrono>
+#include <optional>
+
+#include "host/common/channel.h"
+#include "host/common/driver_library.h"
+#include "host/common/driver_log.h"
+#include "host/common/gate_resolver.h"
+#include "host/common/gate_types.h"
+#include "host/common/poll_plan.h"
+#include "host/common/poller.h"
+#include "zamgate/event_log.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/gateway_output.h"
+#include "zamgate/http_face.h"
+#include "zamgate/metrics.h"
+#include "zamgate/mqtt_face.h"
+#include "zamgate/station_times.h"
+#include "zamgate/write_queue.h"
+#include "zamgate/write_runner.h"
+
+namespace zamgate {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The longest the poll thread waits before it looks at the stop flag again.
+constexpr auto kStopCheck = std::chrono::milliseconds(100);
+
+bool LoadDriver(const GatewayConfig &config, n2host::DriverLibrary *driver) {
+  std::string error;
+  std::string path = config.driverPath.empty() ? n2host::DefaultDriverPath() : config.driverPath;
+  if (driver->Load(path, &error)) return true;
+  fprintf(stderr, "zamgate: %s\n", error.c_str());
+  return false;
+}
+
+// Resolves every gate; false after printing the invalid ones.
+bool ResolveAll(n2host::Channel &channel, const GatewayConfig &config, std::vector<n2host::Gate> *gates, FILE *out) {
+  *gates = n2host::ResolveGates(channel, config.gates);
+  bool ok = true;
+  for (const n2host::Gate &gate : *gates) {
+    if (gate.valid) continue;
+    ok = false;
+    fprintf(out, "zamgate: %s: invalid gate '%s' (%s):\n", gate.spec.origin.c_str(), gate.spec.name.c_str(),
+            gate.spec.gas.c_str());
+    for (const std::string &problem : gate.problems) fprintf(out, "    %s\n", problem.c_str());
+  }
+  return ok;
+}
+
+// A poll read's failure kind, from its status and the driver's messages.
+FailureKind FailureOf(int32_t status, const std::vector<n2host::DriverMessage> &messages) {
+  if (status == 0) return FailureKind::kNone;
+  if (status == n2host::kStatusNoReply) return FailureKind::kNoReply;
+  for (const n2host::DriverMessage &message : messages) {
+    if (message.text.find("ErrorCode") != std::string::npos || message.text.find("failed. Tag address") != std::string::npos) {
+      return FailureKind::kRefused;
+    }
+  }
+  return FailureKind::kBadReply;
+}
+
+std::vector<GateState> InitialStates(const std::vector<n2host::Gate> &gates, const GatewayConfig &config) {
+  std::vector<GateState> states;
+  for (size_t i = 0; i < gates.size(); ++i) {
+    GateState state;
+    state.name = gates[i].spec.name;
+    state.gas = gates[i].spec.gas;
+    state.typeName = n2host::GateTypeName(gates[i].type);
+    state.meaning = gates[i].meaning;
+    state.station = gates[i].station;
+    state.writable = config.gateOptions[i].writable;
+    state.deadband = config.gateOptions[i].deadband;
+    states.push_back(state);
+  }
+  return states;
+}
+
+}  // namespace
+
+int CheckGatewayConfig(const GatewayConfig &config) {
+  n2host::DriverLibrary driver;
+  if (!LoadDriver(config, &driver)) return kGatewayDriver;
+  n2host::DriverLog log;
+  n2host::Channel channel(driver, log);
+  n2host::ChannelOptions options = config.channel;
+  options.port = "NUL";  // parsing sends nothing
+  std::string error;
+  int code = 0;
+  if (!channel.Open(options, &error, &code)) {
+    fprintf(stdout, "zamgate: %s: %s\n", config.file.c_str(), error.c_str());
+    return kGatewayConfig;
+  }
+  std::vector<n2host::Gate> gates;
+  bool valid = ResolveAll(channel, config, &gates, stdout);
+  int writable = 0;
+  for (const GateOptions &gate : config.gateOptions) writable += gate.writable ? 1 : 0;
+  std::vector<n2host::PollRequest> plan = n2host::PlanPoll(gates, config.poll.blocks);
+  fprintf(stdout, "%s: gateway %s, port %s, %zu gates (%d writable), %zu requests per cycle, MQTT %s:%d as %s%s, HTTP %s\n",
+          config.file.c_str(), config.gatewayId.c_str(), config.channel.port.c_str(), gates.size(), writable,
+          plan.size(), config.mqtt.host.c_str(), config.mqtt.port, config.mqtt.clientId.c_str(),
+          config.mqtt.caFile.empty() ? "" : " over TLS",
+          config.http.enabled ? (config.http.address + ":" + std::to_string(config.http.port)).c_str() : "off");
+  fprintf(stdout, "%s\n", valid ? "configuration ok" : "configuration has invalid gates");
+  return valid ? kGatewayOk : kGatewayInvalidGate;
+}
+
+int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
+  n2host::DriverLibrary driver;
+  if (!LoadDriver(config, &driver)) return kGatewayDriver;
+  n2host::DriverLog log;
+  n2host::Channel channel(driver, log);
+  MessageCapture capture;
+  channel.SetSink([&capture](const n2host::DriverMessage &message) {
+    if (capture.active) capture.messages.push_back(message);
+    EventLog::Note("driver: " + message.text);
+  });
+  std::string error;
+  int code = 0;
+  if (!channel.Open(config.channel, &error, &code)) {
+    fprintf(stderr, "zamgate: %s\n", error.c_str());
+    return kGatewayPort;
+  }
+  std::vector<n2host::Gate> gates;
+  if (!ResolveAll(channel, config, &gates, stderr)) return kGatewayInvalidGate;
+
+  GateStore store(config.gatewayId, InitialStates(gates, config));
+  EventLog events(&store);
+  GatewayMetrics metrics(config.gatewayId);
+  StationTimes times;
+  std::vector<bool> writable;
+  for (const GateOptions &options : config.gateOptions) writable.push_back(options.writable);
+  WriteQueue writes(gates, writable, static_cast<size_t>(config.writeQueueSize));
+  WriteRunner runner(channel, writes, store, capture, events);
+  runner.SetResultObserver([&metrics](const WriteResult &result) { metrics.Write(result.outcome); });
+
+  std::optional<HttpFace> http;
+  if (config.http.enabled) {
+    http.emplace(config.http, store, metrics);
+    if (!http->Start(&error)) {
+      fprintf(stderr, "zamgate: %s\n", error.c_str());
+      return kGatewayFace;
+    }
+    EventLog::Note("HTTP on http://" + config.http.address + ":" + std::to_string(http->port()) + "/");
+  }
+  MqttFace mqtt(config.mqtt, config.gatewayId, store, writes, metrics, events);
+  store.AddGateListener([&mqtt](const GateState &gate) { mqtt.GateChanged(gate); });
+  if (!mqtt.Start(&error)) {
+    fprintf(stderr, "zamgate: %s\n", error.c_str());
+    return kGatewayFace;
+  }
+
+  GatewayOutput output(store, events, times);
+  n2host::Poller poller(channel, gates, config.poll, output, stop);
+  double busySeconds = 0;
+  poller.SetBetweenRequests([&] {
+    runner.RunPending();
+    capture.messages.clear();
+    capture.active = true;
+  });
+  poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took) {
+    capture.active = false;
+    double seconds = std::chrono::duration<double>(took).count();
+    busySeconds += seconds;
+    times.Record(request.station, status, seconds * 1000);
+    metrics.Request(request.station, FailureOf(status, capture.messages), seconds);
+  });
+  output.SetAfterCycle([&](const n2host::CycleView &view) {
+    for (const auto &[station, stats] : view.health->stations()) metrics.StationUp(station, !stats.demoted);
+    mqtt.AfterCycle();
+  });
+
+  EventLog::Note("gateway " + config.gatewayId + " polls " + std::to_string(gates.size()) + " gates on " +
+                 config.channel.port + " every " + std::to_string(config.poll.intervalMs) + " ms");
+  poller.Start();
+  auto cycleStart = SteadyClock::now();
+  auto previousStart = cycleStart;
+  for (int cycle = 1; !stop; ++cycle) {
+    cycleStart = SteadyClock::now();
+    busySeconds = 0;
+    poller.RunCycle(cycle);
+    const auto cycleEnd = SteadyClock::now();
+    metrics.Cycle(std::chrono::duration<double>(cycleEnd - cycleStart).count(), busySeconds,
+                  std::chrono::duration<double>(cycleEnd - (cycle == 1 ? cycleStart : previousStart)).count());
+    previousStart = cycleStart;
+    // Until the next cycle: writes as they come.
+    const auto next = cycleStart + std::chrono::milliseconds(config.poll.intervalMs);
+    while (!stop) {
+      auto now = SteadyClock::now();
+      if (now >= next) break;
+      if (writes.WaitForWrite(std::min(next, now + kStopCheck))) runner.RunPending();
+    }
+  }
+
+  events.Add("stopping: status offline, port closed");
+  writes.Close();
+  mqtt.Stop();
+  if (http) http->Stop();
+  channel.Close();
+  return kGatewayOk;
+}
+
+}  // namespace zamgate

@@ -1,0 +1,35 @@
+#include "zamgate/gateway_output.h"
+
+namespace zamgate {
+
+void GatewayOutput::Start(const std::vector<std::string> &planLines) {
+  for (const std::string &line : planLines) EventLog::Note("poll plan: " + line);
+}
+
+void GatewayOutput::Cycle(const n2host::CycleView &view) {
+  const std::vector<n2host::GateReading> &readings = *view.readings;
+  const std::vector<n2host::Gate> &gates = *view.gates;
+  for (size_t i = 0; i < readings.size() && i < store_.gateCount(); ++i) {
+    const n2host::GateReading &reading = readings[i];
+    if (!reading.readThisCycle) continue;
+    std::optional<n2host::GateValue> value;
+    if (reading.hasValue) value = reading.value;
+    store_.UpdateGate(i, reading.status, value, view.health->Demoted(gates[i].station), WallClock::now());
+  }
+  std::vector<StationState> stations;
+  for (const auto &[station, stats] : view.health->stations()) {
+    StationState state;
+    state.station = station;
+    state.demoted = stats.demoted;
+    state.requests = stats.requests;
+    state.failures = stats.failures;
+    times_.Fill(&state);
+    stations.push_back(state);
+  }
+  store_.SetStations(std::move(stations));
+  if (after_) after_(view);
+}
+
+void GatewayOutput::Event(const std::string &, const std::string &text) { events_.Add(text); }
+
+}  // namespace zamgate

@@ -1,0 +1,39 @@
+// The poll's results into the store: after every cycle each gate read in it
+// gets its new value or failure, and the stations their health; the
+// stations' changes of state become events.
+#ifndef ZAMKT_ZAMGATE_GATEWAY_OUTPUT_H
+#define ZAMKT_ZAMGATE_GATEWAY_OUTPUT_H
+
+#include <functional>
+
+#include "host/common/poll_output.h"
+#include "zamgate/event_log.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/station_times.h"
+
+namespace zamgate {
+
+class GatewayOutput : public n2host::PollOutput {
+ public:
+  GatewayOutput(GateStore &store, const EventLog &events, const StationTimes &times)
+      : store_(store), events_(events), times_(times) {}
+
+  // Called after every cycle's store update (the MQTT refresh, metrics).
+  void SetAfterCycle(std::function<void(const n2host::CycleView &)> after) { after_ = std::move(after); }
+
+  void Start(const std::vector<std::string> &planLines) override;
+  void Cycle(const n2host::CycleView &view) override;
+  void Event(const std::string &time, const std::string &text) override;
+  bool Message(const n2host::DriverMessage &) override { return false; }
+  void Finish(const n2host::CycleView &) override {}
+
+ private:
+  GateStore &store_;
+  const EventLog &events_;
+  const StationTimes &times_;
+  std::function<void(const n2host::CycleView &)> after_;
+};
+
+}  // namespace zamgate
+
+#endif  // ZAMKT_ZAMGATE_GATEWAY_OUTPUT_H

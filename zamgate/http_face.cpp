@@ -1,0 +1,47 @@
+#include "zamgate/http_face.h"
+
+#include <httplib.h>
+
+#include "zamgate/payloads.h"
+#include "zamgate/status_page.h"
+
+namespace zamgate {
+
+HttpFace::HttpFace(const HttpConfig &config, const GateStore &store, const GatewayMetrics &metrics)
+    : config_(config), store_(store), metrics_(metrics) {}
+
+HttpFace::~HttpFace() { Stop(); }
+
+bool HttpFace::Start(std::string *error) {
+  server_ = std::make_unique<httplib::Server>();
+  server_->Get("/", [this](const httplib::Request &, httplib::Response &response) {
+    response.set_content(StatusPage(store_.Snapshot(), WallClock::now()), "text/html; charset=utf-8");
+  });
+  server_->Get("/api/state", [this](const httplib::Request &, httplib::Response &response) {
+    response.set_content(StateJson(store_.Snapshot(), WallClock::now()).dump(2) + "\n", "application/json");
+  });
+  server_->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
+    response.set_content(metrics_.Text(), "text/plain; version=0.0.4; charset=utf-8");
+  });
+  if (config_.port == 0) {
+    port_ = server_->bind_to_any_port(config_.address);
+  } else {
+    port_ = server_->bind_to_port(config_.address, config_.port) ? config_.port : -1;
+  }
+  if (port_ <= 0) {
+    *error = "cannot listen for HTTP on " + config_.address + ":" + std::to_string(config_.port) +
+             " (in use, or not an address of this machine)";
+    return false;
+  }
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return true;
+}
+
+void HttpFace::Stop() {
+  if (!server_) return;
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+  server_.reset();
+}
+
+}  // namespace zamgate

@@ -1,0 +1,42 @@
+// The gateway's HTTP face (cpp-httplib, on a thread of its own): /metrics in
+// the Prometheus text format, / the status page, /api/state the same as JSON.
+// It only reads: no route changes anything.
+#ifndef ZAMKT_ZAMGATE_HTTP_FACE_H
+#define ZAMKT_ZAMGATE_HTTP_FACE_H
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "zamgate/config.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/metrics.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace zamgate {
+
+class HttpFace {
+ public:
+  HttpFace(const HttpConfig &config, const GateStore &store, const GatewayMetrics &metrics);
+  ~HttpFace();
+
+  // Binds (port 0: any free port) and starts serving. False with a message.
+  bool Start(std::string *error);
+  void Stop();
+  int port() const { return port_; }
+
+ private:
+  HttpConfig config_;
+  const GateStore &store_;
+  const GatewayMetrics &metrics_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+}  // namespace zamgate
+
+#endif  // ZAMKT_ZAMGATE_HTTP_FACE_H

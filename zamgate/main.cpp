@@ -1,0 +1,52 @@
+// zamgate: an unattended N2 gateway. One process serves one serial port:
+//   zamgate --config FILE          run until SIGTERM or SIGINT
+//   zamgate --check-config FILE    check the file and every gate, touching neither port nor broker
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+#include <string>
+
+#include "zamgate/config.h"
+#include "zamgate/gateway.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void RequestStop(int) { g_stop = true; }
+
+int Usage(FILE *out, int code) {
+  fprintf(out,
+          "usage: zamgate --config FILE        run the gateway the file describes\n"
+          "       zamgate --check-config FILE  check the file and parse every gate through the driver\n");
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) return Usage(stdout, 0);
+  if (argc != 3 || (strcmp(argv[1], "--config") != 0 && strcmp(argv[1], "--check-config") != 0)) {
+    return Usage(stderr, zamgate::kGatewayConfig);
+  }
+  zamgate::GatewayConfig config;
+  std::string error;
+  if (!zamgate::LoadConfig(argv[2], &config, &error)) {
+    fprintf(stderr, "zamgate: %s\n", error.c_str());
+    return zamgate::kGatewayConfig;
+  }
+  if (strcmp(argv[1], "--check-config") == 0) return zamgate::CheckGatewayConfig(config);
+
+  // A request in progress finishes (the driver retries through interrupted
+  // waits); the gateway stops before the next one.
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);  // a closed broker or browser socket is an error, not an end
+  return zamgate::RunGateway(config, g_stop);
+}

@@ -1,0 +1,220 @@
+#include "zamgate/mqtt_face.h"
+
+#include <math.h>
+
+#include <mosquitto.h>
+
+#include "host/common/gate_types.h"
+#include "zamgate/payloads.h"
+
+namespace zamgate {
+namespace {
+
+constexpr const char *kSetSuffix = "/set";
+
+// libmosquitto is set up once per process.
+struct MosquittoLibrary {
+  MosquittoLibrary() { mosquitto_lib_init(); }
+  ~MosquittoLibrary() { mosquitto_lib_cleanup(); }
+};
+
+void UseLibrary() { static MosquittoLibrary library; }
+
+}  // namespace
+
+MqttFace::MqttFace(const MqttConfig &config, const std::string &gatewayId, GateStore &store, WriteQueue &writes,
+                   GatewayMetrics &metrics, const EventLog &events)
+    : config_(config),
+      gatewayId_(gatewayId),
+      base_(config.prefix + "/" + gatewayId + "/"),
+      store_(store),
+      writes_(writes),
+      metrics_(metrics),
+      events_(events),
+      published_(store.gateCount()) {}
+
+MqttFace::~MqttFace() {
+  Stop();
+  if (client_ != nullptr) mosquitto_destroy(client_);
+}
+
+bool MqttFace::Start(std::string *error) {
+  UseLibrary();
+  client_ = mosquitto_new(config_.clientId.c_str(), true, this);
+  if (client_ == nullptr) {
+    *error = "cannot create the MQTT client '" + config_.clientId + "'";
+    return false;
+  }
+  std::string offline = StatusJson(false, true, "").dump();
+  int rc = mosquitto_will_set(client_, (base_ + "status").c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
+  if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty()) {
+    rc = mosquitto_username_pw_set(client_, config_.username.c_str(),
+                                   config_.password.empty() ? nullptr : config_.password.c_str());
+  }
+  if (rc == MOSQ_ERR_SUCCESS && !config_.caFile.empty()) {
+    rc = mosquitto_tls_set(client_, config_.caFile.c_str(), nullptr,
+                           config_.certFile.empty() ? nullptr : config_.certFile.c_str(),
+                           config_.keyFile.empty() ? nullptr : config_.keyFile.c_str(), nullptr);
+  }
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = std::string("MQTT client set-up: ") + mosquitto_strerror(rc);
+    return false;
+  }
+  mosquitto_reconnect_delay_set(client_, 1, static_cast<unsigned>(config_.reconnectMaxSeconds), true);
+  mosquitto_connect_callback_set(client_, &MqttFace::OnConnect);
+  mosquitto_disconnect_callback_set(client_, &MqttFace::OnDisconnect);
+  mosquitto_message_callback_set(client_, &MqttFace::OnMessage);
+  rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveSeconds);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    // The library's thread keeps trying: the broker may come later.
+    events_.Add("cannot reach the MQTT broker " + config_.host + ":" + std::to_string(config_.port) + " (" +
+                mosquitto_strerror(rc) + "): retrying");
+  }
+  rc = mosquitto_loop_start(client_);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = std::string("MQTT client thread: ") + mosquitto_strerror(rc);
+    return false;
+  }
+  return true;
+}
+
+void MqttFace::Stop() {
+  if (client_ == nullptr || stopping_.exchange(true)) return;
+  if (connected_) {
+    // The will is only for an unclean end: on a clean stop say it ourselves.
+    std::string offline = StatusJson(false, true, "").dump();
+    int id = 0;
+    mosquitto_publish(client_, &id, (base_ + "status").c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
+  }
+  mosquitto_disconnect(client_);
+  mosquitto_loop_stop(client_, false);
+  connected_ = false;
+  store_.SetMqttConnected(false);
+  metrics_.MqttConnected(false);
+}
+
+void MqttFace::OnConnect(mosquitto *, void *self, int rc) { static_cast<MqttFace *>(self)->Connected(rc); }
+void MqttFace::OnDisconnect(mosquitto *, void *self, int rc) { static_cast<MqttFace *>(self)->Disconnected(rc); }
+void MqttFace::OnMessage(mosquitto *, void *self, const mosquitto_message *message) {
+  std::string payload(static_cast<const char *>(message->payload), static_cast<size_t>(message->payloadlen));
+  static_cast<MqttFace *>(self)->SetReceived(message->topic, payload);
+}
+
+void MqttFace::Connected(int rc) {
+  if (rc != 0) {
+    events_.Add(std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
+    return;
+  }
+  connected_ = true;
+  store_.SetMqttConnected(true);
+  metrics_.MqttConnected(true);
+  events_.Add(std::string(everConnected_.exchange(true) ? "reconnected" : "connected") + " to the MQTT broker " +
+              config_.host + ":" + std::to_string(config_.port));
+  PublishStatus(true);
+  mosquitto_subscribe(client_, nullptr, (base_ + "+" + kSetSuffix).c_str(), 1);
+  // The broker may have lost the retained values: every one again.
+  for (size_t i = 0; i < store_.gateCount(); ++i) PublishGate(store_.Gate(i), true);
+  PublishStations();
+}
+
+void MqttFace::Disconnected(int rc) {
+  bool was = connected_.exchange(false);
+  store_.SetMqttConnected(false);
+  metrics_.MqttConnected(false);
+  if (stopping_ || !was) return;
+  events_.Add(std::string("lost the MQTT broker (") + (rc == 0 ? "disconnected" : mosquitto_strerror(rc)) +
+              "): reconnecting with a growing back-off");
+}
+
+void MqttFace::SetReceived(const std::string &topic, const std::string &payload) {
+  if (topic.size() <= base_.size() + strlen(kSetSuffix) || topic.compare(0, base_.size(), base_) != 0) return;
+  std::string gateName = topic.substr(base_.size(), topic.size() - base_.size() - strlen(kSetSuffix));
+  WriteResult refused;
+  refused.gate = gateName;
+  refused.value = payload;
+  refused.outcome = WriteOutcome::kRejected;
+  std::string value, requestId, why;
+  if (ParseSetPayload(payload, &value, &requestId, &why)) {
+    refused.value = value;
+    refused.requestId = requestId;
+    SubmitResult submitted =
+        writes_.Submit(gateName, value, requestId, [this, gateName](const WriteResult &result) { PublishResult(gateName, result); });
+    if (submitted.queued) return;
+    why = submitted.reason;
+  }
+  refused.text = why;
+  refused.at = WallClock::now();
+  metrics_.Write(WriteOutcome::kRejected);
+  events_.Add("set " + gateName + " rejected: " + why);
+  PublishResult(gateName, refused);
+}
+
+void MqttFace::PublishResult(const std::string &gateName, const WriteResult &result) {
+  int index = store_.IndexOf(gateName);
+  n2host::PointMeaning meaning = index >= 0 ? store_.Gate(static_cast<size_t>(index)).meaning : n2host::PointMeaning{};
+  Publish(base_ + gateName + kSetSuffix + "/result", WriteResultJson(result, meaning).dump(), false);
+}
+
+void MqttFace::GateChanged(const GateState &gate) { PublishGate(gate, false); }
+
+void MqttFace::PublishGate(const GateState &gate, bool force) {
+  int index = store_.IndexOf(gate.name);
+  // A gate not read yet has nothing to say: it is published after its first read.
+  if (index < 0 || !connected_ || gate.readAt == WallClock::time_point{}) return;
+  {
+    std::lock_guard<std::mutex> lock(publishedMutex_);
+    Published &last = published_[static_cast<size_t>(index)];
+    if (!force && last.any && last.quality == gate.quality) {
+      bool moved = last.value.integer != gate.value.integer || last.value.real != gate.value.real;
+      if (!moved) return;
+      if (gate.value.type == kGateReal && gate.deadband > 0 && fabs(gate.value.real - last.value.real) < gate.deadband) {
+        return;
+      }
+    }
+    last.any = true;
+    last.value = gate.value;
+    last.quality = gate.quality;
+    last.at = WallClock::now();
+  }
+  Publish(base_ + gate.name, GateJson(gate, WallClock::now()).dump(), true);
+}
+
+void MqttFace::AfterCycle() {
+  if (!connected_) return;
+  const auto due = WallClock::now() - std::chrono::seconds(config_.refreshSeconds);
+  for (size_t i = 0; i < store_.gateCount(); ++i) {
+    bool refresh;
+    {
+      std::lock_guard<std::mutex> lock(publishedMutex_);
+      refresh = !published_[i].any || published_[i].at <= due;
+    }
+    if (refresh) PublishGate(store_.Gate(i), true);
+  }
+  PublishStations();
+}
+
+void MqttFace::PortChanged() {
+  if (connected_) PublishStatus(true);
+}
+
+void MqttFace::PublishStations() {
+  for (const StationState &station : store_.Snapshot().stations) {
+    Publish(base_ + "stations/" + std::to_string(station.station), StationJson(station).dump(), true);
+  }
+}
+
+void MqttFace::PublishStatus(bool online) {
+  StoreSnapshot snapshot = store_.Snapshot();
+  Publish(base_ + "status", StatusJson(online, snapshot.portOpen, snapshot.portText).dump(), true);
+}
+
+bool MqttFace::Publish(const std::string &topic, const std::string &payload, bool retain) {
+  if (client_ == nullptr) return false;
+  int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                             config_.qos, retain);
+  if (rc != MOSQ_ERR_SUCCESS) return false;
+  metrics_.Published();
+  return true;
+}
+
+}  // namespace zamgate

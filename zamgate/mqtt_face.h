@@ -1,0 +1,90 @@
+// The gateway's MQTT face (libmosquitto, on the library's own thread): every
+// gate retained at <prefix>/<id>/<gate>, published when its value or quality
+// changes (reals past their deadband) and again every refresh interval; the
+// gateway's status at <prefix>/<id>/status ("online" on connect, "offline" as
+// the last will and on a clean stop); each station's health at
+// <prefix>/<id>/stations/<n>; writes taken from <gate topic>/set and answered
+// on <gate topic>/set/result. A lost broker is reconnected with a growing
+// back-off, and every current value published again; the poll never waits
+// for the broker.
+#ifndef ZAMKT_ZAMGATE_MQTT_FACE_H
+#define ZAMKT_ZAMGATE_MQTT_FACE_H
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "zamgate/config.h"
+#include "zamgate/event_log.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/metrics.h"
+#include "zamgate/write_queue.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace zamgate {
+
+class MqttFace {
+ public:
+  MqttFace(const MqttConfig &config, const std::string &gatewayId, GateStore &store, WriteQueue &writes,
+           GatewayMetrics &metrics, const EventLog &events);
+  ~MqttFace();
+  MqttFace(const MqttFace &) = delete;
+  MqttFace &operator=(const MqttFace &) = delete;
+
+  // Starts connecting in the background. False with a message when the
+  // client cannot be set up at all (TLS files, client id).
+  bool Start(std::string *error);
+  // Publishes "offline", disconnects and stops the library's thread.
+  void Stop();
+
+  // A gate's value or quality changed (the store's listener).
+  void GateChanged(const GateState &gate);
+  // After each cycle: gates due for their refresh, and the stations.
+  void AfterCycle();
+  // The port's state changed: the status topic says so.
+  void PortChanged();
+
+  std::string GateTopic(const std::string &gateName) const { return base_ + gateName; }
+
+ private:
+  struct Published {
+    bool any = false;
+    n2host::GateValue value;
+    Quality quality = Quality::kFailed;
+    WallClock::time_point at{};
+  };
+
+  static void OnConnect(mosquitto *client, void *self, int rc);
+  static void OnDisconnect(mosquitto *client, void *self, int rc);
+  static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
+  void Connected(int rc);
+  void Disconnected(int rc);
+  void SetReceived(const std::string &topic, const std::string &payload);
+  void PublishGate(const GateState &gate, bool force);
+  void PublishStations();
+  void PublishStatus(bool online);
+  void PublishResult(const std::string &gateName, const WriteResult &result);
+  bool Publish(const std::string &topic, const std::string &payload, bool retain);
+
+  MqttConfig config_;
+  std::string gatewayId_;
+  std::string base_;  // "<prefix>/<id>/"
+  GateStore &store_;
+  WriteQueue &writes_;
+  GatewayMetrics &metrics_;
+  const EventLog &events_;
+  mosquitto *client_ = nullptr;
+  std::atomic<bool> connected_{false};
+  std::atomic<bool> everConnected_{false};
+  std::atomic<bool> stopping_{false};
+  std::mutex publishedMutex_;
+  std::vector<Published> published_;  // per gate, what the broker holds
+};
+
+}  // namespace zamgate
+
+#endif  // ZAMKT_ZAMGATE_MQTT_FACE_H

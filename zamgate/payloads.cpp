@@ -1,0 +1,149 @@
+#include "zamgate/payloads.h"
+
+#include <stdlib.h>
+
+#include <cmath>
+
+#include "host/common/gate_types.h"
+#include "host/common/text_util.h"
+
+namespace zamgate {
+
+using nlohmann::json;
+
+namespace {
+
+// Milliseconds to the microsecond: finer says nothing about a serial line.
+double Rounded(double ms) { return std::round(ms * 1000) / 1000; }
+
+}  // namespace
+
+json ValueNumber(const n2host::GateValue &value) {
+  if (value.type == kGateReal) return strtod(n2host::RawText(value).c_str(), nullptr);
+  return value.integer;
+}
+
+json GateJson(const GateState &gate, WallClock::time_point now) {
+  json out;
+  out["value"] = gate.hasValue ? ValueNumber(gate.value) : json(nullptr);
+  out["text"] = gate.hasValue ? json(n2host::ValueText(gate.meaning, gate.value)) : json(nullptr);
+  out["type"] = gate.typeName;
+  out["quality"] = QualityName(gate.quality);
+  out["time"] = IsoTime(gate.hasValue ? gate.goodAt : gate.readAt);
+  if (gate.quality == Quality::kStale) {
+    out["age_s"] = std::chrono::duration_cast<std::chrono::milliseconds>(now - gate.goodAt).count() / 1000.0;
+  }
+  if (gate.quality != Quality::kGood) out["status"] = gate.status;
+  out["gas"] = gate.gas;
+  return out;
+}
+
+json StationJson(const StationState &station) {
+  json out;
+  out["station"] = station.station;
+  out["state"] = station.demoted ? "demoted" : "up";
+  out["good_share"] = station.requests == 0 ? json(nullptr)
+                                            : json(static_cast<double>(station.requests - station.failures) /
+                                                   static_cast<double>(station.requests));
+  out["median_ms"] = station.medianMs ? json(Rounded(*station.medianMs)) : json(nullptr);
+  out["p95_ms"] = station.p95Ms ? json(Rounded(*station.p95Ms)) : json(nullptr);
+  out["last_reply"] = station.lastReply == WallClock::time_point{} ? json(nullptr) : json(IsoTime(station.lastReply));
+  out["requests"] = station.requests;
+  out["failures"] = station.failures;
+  return out;
+}
+
+json WriteResultJson(const WriteResult &result, const n2host::PointMeaning &meaning) {
+  json out;
+  out["gate"] = result.gate;
+  out["value"] = result.value;
+  if (!result.requestId.empty()) out["id"] = result.requestId;
+  out["outcome"] = OutcomeName(result.outcome);
+  out["text"] = result.text;
+  out["time"] = IsoTime(result.at);
+  if (result.readBack) {
+    out["read_back"] = ValueNumber(*result.readBack);
+    out["read_back_text"] = n2host::ValueText(meaning, *result.readBack);
+  }
+  return out;
+}
+
+json StatusJson(bool online, bool portOpen, const std::string &portText) {
+  json out;
+  out["state"] = online ? "online" : "offline";
+  if (online) {
+    out["port"] = portOpen ? "open" : "lost";
+    if (!portOpen) out["port_text"] = portText;
+  }
+  out["time"] = IsoTime(WallClock::now());
+  return out;
+}
+
+json StateJson(const StoreSnapshot &snapshot, WallClock::time_point now) {
+  json out;
+  out["gateway"] = snapshot.gatewayId;
+  out["time"] = IsoTime(now);
+  out["port"] = snapshot.portOpen ? "open" : "lost";
+  if (!snapshot.portOpen) out["port_text"] = snapshot.portText;
+  out["mqtt"] = snapshot.mqttConnected ? "connected" : "disconnected";
+  out["stations"] = json::array();
+  for (const StationState &station : snapshot.stations) out["stations"].push_back(StationJson(station));
+  out["gates"] = json::array();
+  for (const GateState &gate : snapshot.gates) {
+    json item = GateJson(gate, now);
+    item["name"] = gate.name;
+    item["station"] = gate.station;
+    item["writable"] = gate.writable;
+    if (gate.hasValue) {
+      item["age_s"] = std::chrono::duration_cast<std::chrono::milliseconds>(now - gate.goodAt).count() / 1000.0;
+    }
+    out["gates"].push_back(item);
+  }
+  out["events"] = json::array();
+  for (const GatewayEvent &event : snapshot.events) out["events"].push_back({{"time", IsoTime(event.time)}, {"text", event.text}});
+  return out;
+}
+
+bool ParseSetPayload(const std::string &payload, std::string *value, std::string *requestId, std::string *why) {
+  std::string_view text = n2host::Trim(payload);
+  value->clear();
+  requestId->clear();
+  if (text.empty()) return true;  // an override release
+  json parsed = json::parse(text, nullptr, false);
+  if (parsed.is_discarded()) {
+    // Plain text such as 07:30, Mon-Fri or on; but not broken JSON.
+    if (text.front() == '{' || text.front() == '[' || text.front() == '"') {
+      *why = "malformed set: the payload is neither a value nor valid JSON";
+      return false;
+    }
+    *value = std::string(text);
+    return true;
+  }
+  json item = parsed;
+  if (parsed.is_object()) {
+    if (!parsed.contains("value")) {
+      *why = "malformed set: a JSON object needs \"value\"";
+      return false;
+    }
+    item = parsed["value"];
+    if (parsed.contains("id")) {
+      const json &id = parsed["id"];
+      *requestId = id.is_string() ? id.get<std::string>() : id.dump();
+    }
+  }
+  if (item.is_string()) {
+    *value = item.get<std::string>();
+  } else if (item.is_number()) {
+    *value = item.dump();
+  } else if (item.is_boolean()) {
+    *value = item.get<bool>() ? "1" : "0";
+  } else if (item.is_null() && parsed.is_object()) {
+    value->clear();
+  } else {
+    *why = "malformed set: the value must be a number, text or true/false";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zamgate

@@ -1,0 +1,53 @@
+// Carries out the queued writes on the poll thread, between reads: command 7,
+// then a read of the gate to see what the device holds, and the outcome in
+// the terms a user acts on. The read-back becomes the gate's current value.
+#ifndef ZAMKT_ZAMGATE_WRITE_RUNNER_H
+#define ZAMKT_ZAMGATE_WRITE_RUNNER_H
+
+#include <functional>
+#include <vector>
+
+#include "host/common/channel.h"
+#include "host/common/driver_log.h"
+#include "zamgate/event_log.h"
+#include "zamgate/gate_store.h"
+#include "zamgate/write_queue.h"
+
+namespace zamgate {
+
+// The driver's messages of the request in progress, when someone listens:
+// the channel's sink hands every message here first.
+struct MessageCapture {
+  bool active = false;
+  std::vector<n2host::DriverMessage> messages;
+};
+
+// The outcome of a write from the driver's status and the messages it logged.
+// writeStatus 0 leaves the read-back to decide.
+WriteOutcome ClassifyWriteFailure(int32_t writeStatus, const std::vector<n2host::DriverMessage> &messages,
+                                  std::string *text);
+
+class WriteRunner {
+ public:
+  WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore &store, MessageCapture &capture,
+              const EventLog &events);
+
+  // Every write queued now, one after another.
+  void RunPending();
+  // Also told of every finished write (metrics).
+  void SetResultObserver(std::function<void(const WriteResult &)> observer) { observer_ = std::move(observer); }
+
+ private:
+  void Run(QueuedWrite &write);
+
+  n2host::Channel &channel_;
+  WriteQueue &queue_;
+  GateStore &store_;
+  MessageCapture &capture_;
+  const EventLog &events_;
+  std::function<void(const WriteResult &)> observer_;
+};
+
+}  // namespace zamgate
+
+#endif  // ZAMKT_ZAMGATE_WRITE_RUNNER_H
