@@ -131,3 +131,15 @@ target_include_directories(dlopen_host PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(dlopen_host PRIVATE ${CMAKE_DL_LIBS})
 add_dependencies(dlopen_host zamkt)
 add_dependencies(driver_library_test dlopen_host)
+
+# The gateway's tests (tests/zamgate_*_test.cpp) link the gateway's parts
+# (MQTT, JSON, HTTP) and run the program itself.
+if(TARGET zamgate_core)
+  foreach(test_file ${ZAMKT_TEST_FILES})
+    get_filename_component(test_name ${test_file} NAME_WE)
+    if(test_name MATCHES "^zamgate_")
+      target_link_libraries(${test_name} PRIVATE zamgate_core)
+      add_dependencies(${test_name} zamgate)
+    endif()
+  endforeach()
+endif()

@@ -1,0 +1,218 @@
+// zamgate's configuration refused where it is wrong, with file, line and
+// reason; --check-config through the driver without port or broker; set
+// payloads; and the shared write queue's checks and bounds on gates the
+// driver parsed.
+#include <gtest/gtest.h>
+
+#include "host/common/channel.h"
+#include "host/common/driver_library.h"
+#include "host/common/driver_log.h"
+#include "host/common/gate_resolver.h"
+#include "tests/zamgate_test_helpers.h"
+#include "zamgate/config.h"
+#include "zamgate/payloads.h"
+#include "zamgate/write_queue.h"
+
+namespace {
+
+using namespace zamgate_test;
+
+const std::string kGood =
+    "[gateway]\n"
+    "id = \"bus1\"\n"
+    "[line]\n"
+    "port = \"ttyUSB0\"\n"
+    "stations = { 5 = \"N2OPEN\" }\n"
+    "[[gate]]\n"
+    "name = \"Setpoint\"\n"
+    "gas = \"001PM01LSP\"\n";
+
+TEST(ZamgateConfig, AGoodFileGivesItsSettingsAndDefaults) {
+  zamgate::GatewayConfig config;
+  std::string error;
+  ASSERT_TRUE(zamgate::ParseConfig(kGood + "writable = true\ndeadband = 0.5\n[mqtt]\nprefix = \"site\"\n"
+                                   "[http]\nlisten = \"0.0.0.0:9100\"\n",
+                                   "/etc/zamgate/a.toml", &config, &error))
+      << error;
+  EXPECT_EQ(config.gatewayId, "bus1");
+  EXPECT_EQ(config.channel.port, "ttyUSB0");
+  EXPECT_EQ(config.channel.stationTypes, std::vector<std::string>{"5=N2OPEN"});
+  ASSERT_EQ(config.gates.size(), 1u);
+  EXPECT_TRUE(config.gateOptions[0].writable);
+  EXPECT_EQ(config.gateOptions[0].deadband, 0.5);
+  EXPECT_EQ(config.mqtt.clientId, "zamgate-bus1");
+  EXPECT_EQ(config.mqtt.prefix, "site");
+  EXPECT_EQ(config.http.address, "0.0.0.0");
+  EXPECT_EQ(config.http.port, 9100);
+  EXPECT_EQ(config.gates[0].origin, "/etc/zamgate/a.toml:6");
+}
+
+TEST(ZamgateConfig, MistakesAreRefusedWithLineAndReason) {
+  struct Case {
+    std::string text;
+    std::string message;  // expected in the error, "c.toml:LINE: ..." included
+  };
+  const Case cases[] = {
+      {"[gateway\nid = 1\n", "c.toml:1:"},
+      {"[line]\nport = \"x\"\n", "c.toml: [gateway] id is missing"},
+      {kGood + "[poll]\nintervall_ms = 5\n", "c.toml:10: unknown key 'intervall_ms' in [poll]"},
+      {kGood + "[line]\n", "c.toml:9:"},  // a table defined twice
+      {"[gateway]\nid = \"a/b\"\n", "c.toml:2: [gateway] id holds '/'"},
+      {"[gateway]\nid = \"a\"\n[line]\nport = \"x\"\nparity = \"weird\"\n", "c.toml:5: parity must be"},
+      {"[gateway]\nid = \"a\"\n[line]\nport = \"x\"\nbaud = 5\n", "c.toml:5: baud must lie between"},
+      {"[gateway]\nid = \"a\"\n[line]\nport = \"x\"\nstations = { 300 = \"N2OPEN\" }\n", "c.toml:5:"},
+      {"[gateway]\nid = \"a\"\n[line]\nport = \"x\"\n", "c.toml: no gates"},
+      {kGood + "[gates]\nwritable = [\"Nope\"]\n", "c.toml:10: writable names 'Nope', which is no gate"},
+      {kGood + "[[gate]]\nname = \"Setpoint\"\ngas = \"001PM01PB\"\n", "is used twice"},
+      {kGood + "[[gate]]\nname = \"a/b\"\ngas = \"001PM01PB\"\n", "gate name 'a/b' holds"},
+      {kGood + "[[gate]]\nname = \"status\"\ngas = \"001PM01PB\"\n", "the gateway's own"},
+      {kGood + "[[gate]]\ngas = \"001PM01PB\"\ntype = \"float\"\n", "c.toml:11: unknown gate type 'float'"},
+      {kGood + "[mqtt]\nport = \"1883\"\n", "c.toml:10: port must be a whole number"},
+      {kGood + "[mqtt.tls]\nca_file = \"/nonexistent/ca.crt\"\n", "cannot read '/nonexistent/ca.crt'"},
+      {kGood + "[mqtt.tls]\nca_file = \"/etc/hostname\"\ncert_file = \"/etc/hostname\"\n", "go together"},
+      {kGood + "[http]\nlisten = \"8080\"\n", "c.toml:10: listen must read ADDRESS:PORT"},
+      {kGood + "[gates]\ncsv = \"/nonexistent.csv\"\n", "c.toml:10:"},
+  };
+  for (const Case &test : cases) {
+    zamgate::GatewayConfig config;
+    std::string error;
+    EXPECT_FALSE(zamgate::ParseConfig(test.text, "c.toml", &config, &error)) << test.text;
+    EXPECT_TRUE(Contains(error, test.message)) << "got: " << error << "\nwanted: " << test.message;
+  }
+}
+
+TEST(ZamgateCheckConfig, ParsesEveryGateThroughTheDriverWithoutPortOrBroker) {
+  TempFolder folder;
+  // Neither the port nor the broker exists: the check needs neither.
+  const std::string base = "[gateway]\nid = \"a\"\n[line]\nport = \"/dev/zamgate-no-such-port\"\n"
+                           "[mqtt]\nport = 1\n";
+  WriteFile(folder.File("good.toml"), base + "[[gate]]\nname = \"Setpoint\"\ngas = \"001PM01LSP\"\n");
+  WriteFile(folder.File("bad.toml"), base + "[[gate]]\nname = \"Nonsense\"\ngas = \"001XX99ZZ\"\n");
+  WriteFile(folder.File("broken.toml"), base + "[poll]\ninterval_ms = -1\n");
+
+  RunResult good = RunProgram(kZamgate, {"--check-config", folder.File("good.toml")});
+  EXPECT_EQ(good.exitCode, 0) << good.out << good.err;
+  EXPECT_TRUE(Contains(good.out, "configuration ok")) << good.out;
+  RunResult bad = RunProgram(kZamgate, {"--check-config", folder.File("bad.toml")});
+  EXPECT_EQ(bad.exitCode, 3) << bad.out << bad.err;
+  EXPECT_TRUE(Contains(bad.out, "bad.toml:7: invalid gate 'Nonsense' (001XX99ZZ)")) << bad.out;
+  RunResult broken = RunProgram(kZamgate, {"--check-config", folder.File("broken.toml")});
+  EXPECT_EQ(broken.exitCode, 2);
+  EXPECT_TRUE(Contains(broken.err, "broken.toml:8: interval_ms must lie between")) << broken.err;
+  // Running the broken file is refused the same way, before anything starts.
+  RunResult run = RunProgram(kZamgate, {"--config", folder.File("broken.toml")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(Contains(run.err, "broken.toml:8:")) << run.err;
+}
+
+TEST(ZamgateSetPayload, TakesPlainTextJsonValuesAndObjects) {
+  struct Case {
+    std::string payload;
+    bool ok;
+    std::string value;
+    std::string id;
+  };
+  const Case cases[] = {
+      {"21.5", true, "21.5", ""},
+      {" 07:30 ", true, "07:30", ""},
+      {"Mon-Fri", true, "Mon-Fri", ""},
+      {"\"on\"", true, "on", ""},
+      {"true", true, "1", ""},
+      {"{\"value\": 22, \"id\": \"x1\"}", true, "22", "x1"},
+      {"{\"value\": \"08:00\", \"id\": 7}", true, "08:00", "7"},
+      {"", true, "", ""},  // an override release
+      {"{\"val\": 1}", false, "", ""},
+      {"{\"value\": [1]}", false, "", ""},
+      {"{\"value\": 1", false, "", ""},
+      {"[1]", false, "", ""},
+  };
+  for (const Case &test : cases) {
+    std::string value, id, why;
+    EXPECT_EQ(zamgate::ParseSetPayload(test.payload, &value, &id, &why), test.ok) << test.payload;
+    if (!test.ok) continue;
+    EXPECT_EQ(value, test.value) << test.payload;
+    EXPECT_EQ(id, test.id) << test.payload;
+  }
+}
+
+// Gates resolved by the real driver on the port "NUL".
+class ZamgateWriteQueue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(driver_.Load(std::string(ZAMKT_BUILD_DIR) + "/libzamkt.so", &error)) << error;
+    channel_ = std::make_unique<n2host::Channel>(driver_, log_);
+    n2host::ChannelOptions options;
+    options.port = "NUL";
+    options.stationTypes = {"5=N2OPEN"};
+    int code = 0;
+    ASSERT_TRUE(channel_->Open(options, &error, &code)) << error;
+    std::vector<n2host::GateSpec> specs = {{"Setpoint", "001PM01LSP", -1, ""},
+                                           {"Start", "001TS01START1", -1, ""},
+                                           {"Days", "001TS01DAYS1", -1, ""},
+                                           {"Input", "001AI01AI", -1, ""},
+                                           {"Override", "005AO001_O", -1, ""}};
+    gates_ = n2host::ResolveGates(*channel_, specs);
+    for (const n2host::Gate &gate : gates_) ASSERT_TRUE(gate.valid) << gate.spec.gas;
+  }
+
+  n2host::DriverLibrary driver_;
+  n2host::DriverLog log_;
+  std::unique_ptr<n2host::Channel> channel_;
+  std::vector<n2host::Gate> gates_;
+};
+
+TEST_F(ZamgateWriteQueue, ChecksGateWritabilityAndValueBeforeQueueing) {
+  zamgate::WriteQueue queue(gates_, {true, true, true, false, true}, 100);
+  struct Case {
+    const char *gate;
+    const char *value;
+    bool queued;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"Setpoint", "21.5", true, ""},
+      {"Setpoint", "32751", false, "out of range"},
+      {"Setpoint", "-40000", false, "out of range"},
+      {"Setpoint", "warm", false, "not a number"},
+      {"Start", "07:30", true, ""},
+      {"Start", "24:00", true, ""},
+      {"Start", "24:01", false, ""},
+      {"Days", "Mon-Fri", true, ""},
+      {"Days", "someday", false, ""},
+      {"Input", "3", false, "not writable"},
+      {"Missing", "3", false, "no gate named 'Missing'"},
+      {"Override", "", true, ""},
+      {"Setpoint", "", false, "no value"},
+  };
+  size_t expectQueued = 0;
+  for (const Case &test : cases) {
+    zamgate::SubmitResult result = queue.Submit(test.gate, test.value, "", nullptr);
+    EXPECT_EQ(result.queued, test.queued) << test.gate << "=" << test.value << ": " << result.reason;
+    EXPECT_TRUE(Contains(result.reason, test.reason)) << result.reason;
+    if (test.queued) ++expectQueued;
+  }
+  EXPECT_EQ(queue.size(), expectQueued);
+  std::optional<zamgate::QueuedWrite> first = queue.Take();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->result.gate, "Setpoint");
+  EXPECT_FLOAT_EQ(static_cast<float>(first->value.real), 21.5f);
+}
+
+TEST_F(ZamgateWriteQueue, AFullQueueRefusesAndAStopCancelsWhatWaits) {
+  zamgate::WriteQueue queue(gates_, {true, true, true, true, true}, 2);
+  std::vector<zamgate::WriteResult> done;
+  auto record = [&done](const zamgate::WriteResult &result) { done.push_back(result); };
+  EXPECT_TRUE(queue.Submit("Setpoint", "1", "a", record).queued);
+  EXPECT_TRUE(queue.Submit("Setpoint", "2", "b", record).queued);
+  zamgate::SubmitResult third = queue.Submit("Setpoint", "3", "c", record);
+  EXPECT_FALSE(third.queued);
+  EXPECT_TRUE(Contains(third.reason, "queue is full")) << third.reason;
+  queue.Close();
+  ASSERT_EQ(done.size(), 2u);
+  EXPECT_EQ(done[0].outcome, zamgate::WriteOutcome::kCancelled);
+  EXPECT_EQ(done[1].requestId, "b");
+  EXPECT_FALSE(queue.Submit("Setpoint", "4", "d", record).queued);
+}
+
+}  // namespace
