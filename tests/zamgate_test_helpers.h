@@ -106,7 +106,10 @@ class Broker {
   ~Broker() { Stop(); }
 
   void Start() {
-    WriteFile(folder_.File("mosquitto.conf"), "listener " + std::to_string(port_) + " 127.0.0.1\n" + lines_ +
+    // Run as root, mosquitto would become the user "mosquitto", who cannot
+    // read the test's private folder (password file, keys).
+    WriteFile(folder_.File("mosquitto.conf"), std::string(geteuid() == 0 ? "user root\n" : "") + "listener " +
+                                                   std::to_string(port_) + " 127.0.0.1\n" + lines_ +
                                                    "persistence false\n");
     pid_ = Spawn("/usr/sbin/mosquitto", {"-c", folder_.File("mosquitto.conf")}, folder_.File("mosquitto.log"));
     WaitUntil([this] { return Accepts(port_); }, 10000);
