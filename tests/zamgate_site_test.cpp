@@ -95,3 +95,21 @@ TEST(ZamgateSite, ThreeGatewaysOnThreeBusesShareOneBroker) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zamgate_test;
+
+TEST(ZamgateSite, AGatewayStartedBeforeItsBrokerConnectsWhenItComes) {
+  Simulator sim({"--static", "--set", "value 1 PM01 LSP 16.5"});
+  const int port = FreePort();
+  Gateway gateway(GatewayConfigText("bus1", sim, port, kGates));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(gateway.Log(), "cannot reach the MQTT broker"); }, 5000)) << gateway.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  Broker broker("allow_anonymous true\n", port);
+  Subscriber watcher(broker.port(), "test/#");
+  EXPECT_TRUE(watcher.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["value"] == 16.5; }, 20000))
+      << gateway.Log();
+}
+
+}  // namespace

@@ -64,18 +64,28 @@ bool MqttFace::Start(std::string *error) {
   mosquitto_connect_callback_set(client_, &MqttFace::OnConnect);
   mosquitto_disconnect_callback_set(client_, &MqttFace::OnDisconnect);
   mosquitto_message_callback_set(client_, &MqttFace::OnMessage);
-  rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveSeconds);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    // The library's thread keeps trying: the broker may come later.
-    events_.Add("cannot reach the MQTT broker " + config_.host + ":" + std::to_string(config_.port) + " (" +
-                mosquitto_strerror(rc) + "): retrying");
-  }
-  rc = mosquitto_loop_start(client_);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = std::string("MQTT client thread: ") + mosquitto_strerror(rc);
-    return false;
-  }
+  TryFirstConnect();
   return true;
+}
+
+// libmosquitto's thread reconnects by itself once a connection was made; the
+// first connection is tried here, again after each back-off, so that a
+// gateway started before its broker gets there.
+void MqttFace::TryFirstConnect() {
+  const auto now = std::chrono::steady_clock::now();
+  if (loopRunning_ || now < nextTry_) return;
+  int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveSeconds);
+  if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client_);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    loopRunning_ = true;
+    return;
+  }
+  if (backOffSeconds_ == 1) {
+    events_.Add("cannot reach the MQTT broker " + config_.host + ":" + std::to_string(config_.port) + " (" +
+                mosquitto_strerror(rc) + "): retrying with a growing back-off");
+  }
+  nextTry_ = now + std::chrono::seconds(backOffSeconds_);
+  backOffSeconds_ = std::min(backOffSeconds_ * 2, config_.reconnectMaxSeconds);
 }
 
 void MqttFace::Stop() {
@@ -87,7 +97,7 @@ void MqttFace::Stop() {
     mosquitto_publish(client_, &id, (base_ + "status").c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
   }
   mosquitto_disconnect(client_);
-  mosquitto_loop_stop(client_, false);
+  if (loopRunning_) mosquitto_loop_stop(client_, false);
   connected_ = false;
   store_.SetMqttConnected(false);
   metrics_.MqttConnected(false);
@@ -180,6 +190,7 @@ void MqttFace::PublishGate(const GateState &gate, bool force) {
 }
 
 void MqttFace::AfterCycle() {
+  TryFirstConnect();
   if (!connected_) return;
   const auto due = WallClock::now() - std::chrono::seconds(config_.refreshSeconds);
   for (size_t i = 0; i < store_.gateCount(); ++i) {

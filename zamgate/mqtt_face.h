@@ -11,6 +11,7 @@
 #define ZAMKT_ZAMGATE_MQTT_FACE_H
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <string>
@@ -61,6 +62,7 @@ class MqttFace {
   static void OnConnect(mosquitto *client, void *self, int rc);
   static void OnDisconnect(mosquitto *client, void *self, int rc);
   static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
+  void TryFirstConnect();
   void Connected(int rc);
   void Disconnected(int rc);
   void SetReceived(const std::string &topic, const std::string &payload);
@@ -81,6 +83,9 @@ class MqttFace {
   std::atomic<bool> connected_{false};
   std::atomic<bool> everConnected_{false};
   std::atomic<bool> stopping_{false};
+  bool loopRunning_ = false;  // poll thread only
+  std::chrono::steady_clock::time_point nextTry_{};
+  int backOffSeconds_ = 1;
   std::mutex publishedMutex_;
   std::vector<Published> published_;  // per gate, what the broker holds
 };
