@@ -23,7 +23,7 @@ int PrintModbusMap(const GatewayConfig &config, FILE *out, FILE *err) {
   return 0;
 }
 
-ModbusFace::ModbusFace(const ModbusConfig &config, const GateStore &store, WriteQueue &queue)
+ModbusFace::ModbusFace(const ModbusConfig &config, GateStore &store, WriteQueue &queue)
     : source_(store, queue), server_(config, source_, [](const std::string &text) { EventLog::Note(text); }) {}
 
 bool ModbusFace::Start(std::string *error) { return server_.Start(error); }

@@ -29,7 +29,8 @@ int PrintModbusMap(const GatewayConfig &config, FILE *out, FILE *err);
 
 class ModbusFace {
  public:
-  ModbusFace(const ModbusConfig &config, const GateStore &store, WriteQueue &queue);
+  // Before the poll starts: the face listens to the store.
+  ModbusFace(const ModbusConfig &config, GateStore &store, WriteQueue &queue);
 
   // Listens; False with a message.
   bool Start(std::string *error);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <unordered_map>
 
 #include "driver/requests.h"
 #include "host/common/stored_value.h"
@@ -38,21 +39,36 @@ bool Acceptable(const n2host::Gate &gate, bool writable, const n2host::GateValue
   return true;
 }
 
+ModbusReading ReadingOf(const GateState &gate) {
+  ModbusReading reading;
+  reading.good = gate.quality == Quality::kGood;
+  reading.hasValue = gate.hasValue;
+  reading.value = gate.value;
+  return reading;
+}
+
 }  // namespace
 
 std::string ModbusWriteText(const n2host::GateValue &value) { return n2host::RawText(value); }
 
+GatewayModbusSource::GatewayModbusSource(GateStore &store, WriteQueue &queue)
+    : store_(store), queue_(queue), readings_(store.gateCount()) {
+  for (size_t i = 0; i < readings_.size(); ++i) readings_[i] = ReadingOf(store.Gate(i));
+  // The listener hears the gate by name; the index is looked up once here.
+  auto indexes = std::make_shared<std::unordered_map<std::string, size_t>>();
+  for (size_t i = 0; i < readings_.size(); ++i) (*indexes)[store.Gate(i).name] = i;
+  store.AddGateListener([this, indexes](const GateState &gate) {
+    auto found = indexes->find(gate.name);
+    if (found == indexes->end()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    readings_[found->second] = ReadingOf(gate);
+  });
+}
+
 void GatewayModbusSource::Read(const std::vector<size_t> &gates, std::vector<ModbusReading> *readings) {
-  readings->clear();
-  readings->reserve(gates.size());
-  for (size_t index : gates) {
-    GateState gate = store_.Gate(index);
-    ModbusReading reading;
-    reading.good = gate.quality == Quality::kGood;
-    reading.hasValue = gate.hasValue;
-    reading.value = gate.value;
-    readings->push_back(reading);
-  }
+  readings->resize(gates.size());
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < gates.size(); ++i) (*readings)[i] = readings_.at(gates[i]);
 }
 
 WriteAdmission GatewayModbusSource::Submit(const std::vector<ModbusWrite> &writes,

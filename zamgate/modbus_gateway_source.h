@@ -5,6 +5,9 @@
 #ifndef ZAMKT_ZAMGATE_MODBUS_GATEWAY_SOURCE_H
 #define ZAMKT_ZAMGATE_MODBUS_GATEWAY_SOURCE_H
 
+#include <mutex>
+#include <vector>
+
 #include "zamgate/gate_store.h"
 #include "zamgate/modbus_data_source.h"
 #include "zamgate/write_queue.h"
@@ -13,8 +16,12 @@ namespace zamgate {
 
 class GatewayModbusSource : public ModbusDataSource {
  public:
-  GatewayModbusSource(const GateStore &store, WriteQueue &queue) : store_(store), queue_(queue) {}
+  // Registers a listener on the store: construct before the poll starts.
+  GatewayModbusSource(GateStore &store, WriteQueue &queue);
 
+  // From a copy of each gate's value and quality that the store's listener
+  // keeps up to date: a read of many gates takes one short lock of its own
+  // and never contends with the poll for the store's lock.
   void Read(const std::vector<size_t> &gates, std::vector<ModbusReading> *readings) override;
 
   // A group of writes (one Modbus request over several gates) is checked
@@ -29,6 +36,8 @@ class GatewayModbusSource : public ModbusDataSource {
  private:
   const GateStore &store_;
   WriteQueue &queue_;
+  std::mutex mutex_;
+  std::vector<ModbusReading> readings_;  // one per gate, in store order
 };
 
 // The text a write of this value is submitted as: the raw number, which
