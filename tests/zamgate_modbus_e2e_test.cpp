@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+#include <httplib.h>
+
 #include "tests/zamgate_modbus_client.h"
 #include "tests/zamgate_test_helpers.h"
 
@@ -127,6 +129,18 @@ TEST(ZamgateModbus, ServesThePlantsValuesWhileAStationIsSilent) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(250)) << "a read waited on the line";
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   }
+
+  // The counters on /metrics and the status page.
+  httplib::Client http("127.0.0.1", gateway.httpPort());
+  auto metrics = http.Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_TRUE(Contains(metrics->body, "zamgate_modbus_exceptions_total{gateway=\"bus1\",code=\"11\"} "))
+      << metrics->body;
+  EXPECT_TRUE(Contains(metrics->body, "zamgate_modbus_clients{gateway=\"bus1\"} 1\n"));
+  auto page = http.Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_TRUE(Contains(page->body, "<h2>Modbus TCP</h2>")) << page->body;
+  EXPECT_TRUE(Contains(page->body, "11 gateway target device failed to respond"));
   EXPECT_EQ(gateway.Stop(), 0);
 }
 
