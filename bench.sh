@@ -12,6 +12,9 @@
 #                     against n2sim paced at 9600 baud: cycle time against the
 #                     wire lower bound, exchanges per cycle against the fewest
 #                     the plant allows
+#   zamgate           the gateway polling the benchmark plant paced at 9600
+#                     baud and publishing to a local mosquitto: value change
+#                     to MQTT arrival against one cycle + 10 ms, CPU, memory
 #   callgrind         (when valgrind is installed) the driver's instructions
 #                     per single read, a figure that does not move with the
 #                     machine's load
@@ -29,7 +32,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== fresh build ($build/)"
 rm -rf "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAMKT_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target zamkt_bench zamkt_poll_bench
+cmake --build "$build" -j"$jobs" --target zamkt_bench zamkt_poll_bench zamgate n2sim
 
 rows=$(mktemp)
 trap 'rm -f "$rows" "$rows".cg' EXIT
@@ -41,6 +44,9 @@ echo "== zamkt_bench"
 
 echo "== zamkt_poll_bench"
 "$build"/zamkt_poll_bench --cycles 5 --single-cycles 1 --report_out="$rows"
+
+echo "== zamgate on the benchmark plant (60 s)"
+bench/zamgate_figures.sh "$build" "$rows" 60
 
 if command -v valgrind >/dev/null; then
   echo "== callgrind: the driver's instructions per single read"

@@ -182,8 +182,10 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     capture.messages.clear();
     capture.active = true;
   });
-  poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took) {
+  poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took,
+                                const std::vector<n2host::GateReading> &readings) {
     capture.active = false;
+    output.Request(request, status, readings);
     double seconds = std::chrono::duration<double>(took).count();
     busySeconds += seconds;
     times.Record(request.station, status, seconds * 1000);

@@ -2,6 +2,16 @@
 
 namespace zamgate {
 
+void GatewayOutput::Request(const n2host::PollRequest &request, int32_t status,
+                            const std::vector<n2host::GateReading> &readings) {
+  if (status != 0) return;
+  const auto now = WallClock::now();
+  for (int index : request.gates) {
+    const n2host::GateReading &reading = readings[static_cast<size_t>(index)];
+    if (reading.hasValue) store_.UpdateGate(static_cast<size_t>(index), reading.status, reading.value, false, now);
+  }
+}
+
 void GatewayOutput::Start(const std::vector<std::string> &planLines) {
   for (const std::string &line : planLines) EventLog::Note("poll plan: " + line);
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "host/common/poll_output.h"
+#include "host/common/poll_plan.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
 #include "zamgate/station_times.h"
@@ -20,6 +21,11 @@ class GatewayOutput : public n2host::PollOutput {
 
   // Called after every cycle's store update (the MQTT refresh, metrics).
   void SetAfterCycle(std::function<void(const n2host::CycleView &)> after) { after_ = std::move(after); }
+
+  // After each request: the values it read go to the store at once, so that
+  // a change is published within a cycle of happening. Failures wait for the
+  // cycle's end, where the stations' health says whether they are stale.
+  void Request(const n2host::PollRequest &request, int32_t status, const std::vector<n2host::GateReading> &readings);
 
   void Start(const std::vector<std::string> &planLines) override;
   void Cycle(const n2host::CycleView &view) override;

@@ -110,7 +110,7 @@ void Poller::Execute(const PollRequest &request, int cycle) {
   const Gate &leader = gates_[request.leader];
   const auto began = std::chrono::steady_clock::now();
   int32_t status = request.block ? channel_.BlockRead(leader, request.items, &buffer) : channel_.Read(leader, &buffer);
-  if (requestObserver_) requestObserver_(request, status, std::chrono::steady_clock::now() - began);
+  const auto took = std::chrono::steady_clock::now() - began;
   std::string time = TimeStamp();
   std::string change = health_.Record(request.station, cycle, status);
   if (!change.empty()) output_.Event(time, change);
@@ -126,6 +126,7 @@ void Poller::Execute(const PollRequest &request, int cycle) {
     reading.value = request.block ? buffer.Item(gate.type, gate.element - request.firstAddress)
                                   : buffer.Single(gate.type);
   }
+  if (requestObserver_) requestObserver_(request, status, took, readings_);
 }
 
 }  // namespace n2host

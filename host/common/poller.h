@@ -50,8 +50,11 @@ class Poller {
   // the poll waits for its next cycle (the gateway's queued writes): the
   // driver takes one request at a time, so it is done here and nowhere else.
   void SetBetweenRequests(std::function<void()> work) { betweenRequests_ = std::move(work); }
-  // Sees every request the poll sent: its status and how long the driver took.
-  using RequestObserver = std::function<void(const PollRequest &, int32_t status, std::chrono::nanoseconds took)>;
+  // Sees every request the poll sent once its gates' readings hold the
+  // result: its status and how long the driver took (the gateway publishes
+  // each value as soon as it is read, not at the cycle's end).
+  using RequestObserver = std::function<void(const PollRequest &, int32_t status, std::chrono::nanoseconds took,
+                                             const std::vector<GateReading> &readings)>;
   void SetRequestObserver(RequestObserver observer) { requestObserver_ = std::move(observer); }
 
  private:
