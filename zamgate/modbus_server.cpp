@@ -234,7 +234,8 @@ void ModbusServer::Run() {
       uint8_t buffer[1024];
       ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-        log("modbus: client " + client.peer + " disconnected");
+        // A client that polls by connecting each time would fill the log:
+        // an orderly end is only counted.
         close(client.fd);
         client.fd = -1;
         counters_.Disconnected();
@@ -266,7 +267,6 @@ void ModbusServer::Run() {
           client->lastActivity = now;
           clients.push_back(std::move(client));
           counters_.Connected();
-          log("modbus: client " + peer + " connected");
         }
       }
     }
