@@ -144,12 +144,13 @@ void ModbusServer::Run() {
     if (logger_) logger_(text);
   };
 
+  // Counted before the close, so that whoever sees the close sees the count.
   auto drop = [&](Client &client, const std::string &why) {
+    counters_.Disconnected();
+    counters_.Dropped();
     log("modbus: client " + client.peer + " dropped: " + why);
     close(client.fd);
     client.fd = -1;
-    counters_.Disconnected();
-    counters_.Dropped();
   };
   auto reply = [&](Client &client, const uint8_t *frame, int length, const RequestDecision &decision) {
     modbus_set_socket(ctx, client.fd);
@@ -236,9 +237,9 @@ void ModbusServer::Run() {
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
         // A client that polls by connecting each time would fill the log:
         // an orderly end is only counted.
+        counters_.Disconnected();
         close(client.fd);
         client.fd = -1;
-        counters_.Disconnected();
         continue;
       }
       if (got < 0) continue;
@@ -255,8 +256,8 @@ void ModbusServer::Run() {
       if (fd >= 0) {
         std::string peer = PeerName(fd);
         if (static_cast<int>(clients.size()) >= config_.maxClients) {
-          close(fd);
           counters_.Refused();
+          close(fd);
           log("modbus: client " + peer + " refused: already " + std::to_string(config_.maxClients) + " clients");
         } else {
           int one = 1;
