@@ -43,7 +43,7 @@ struct Options {
   int cycles = 4;
   int clients = 10;
   int clientPauseMs = 10;  // between one client's reads: a SCADA polls, it does not flood
-  int baud = -1;           // the plant's own pacing
+  int baud = -1;           // the plant's own pacing; 0: none
   std::string reportOut;
 };
 
@@ -204,7 +204,8 @@ int main(int argc, char **argv) {
 
   std::vector<std::string> simArgs = {ZAMKT_BUILD_DIR "/n2sim", "--plant", ZAMKT_SOURCE_DIR "/bench/plant/bench.plant",
                                       "--link", folder + "/bus", "--station-types", "1"};
-  if (options.baud >= 0) simArgs.insert(simArgs.end(), {"--baud", std::to_string(options.baud)});
+  if (options.baud == 0) simArgs.insert(simArgs.end(), {"--set", "pacing off"});
+  if (options.baud > 0) simArgs.insert(simArgs.end(), {"--baud", std::to_string(options.baud)});
   pid_t sim = Spawn(simArgs, folder, folder + "/n2sim.log");
   for (int i = 0; i < 100 && access((folder + "/bus").c_str(), F_OK) != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

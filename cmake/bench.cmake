@@ -52,3 +52,8 @@ if(TARGET zamgate_core AND TARGET n2sim)
   target_link_libraries(zamgate_modbus_bench PRIVATE zamgate_core Threads::Threads)
   add_dependencies(zamgate_modbus_bench zamgate n2sim zamkt)
 endif()
+if(TARGET zamgate_modbus_bench AND ZAMKT_TESTS)
+  # One unpaced cycle each way, two clients: that it still runs.
+  add_test(NAME zamgate_modbus_bench_smoke COMMAND zamgate_modbus_bench --cycles 1 --clients 2 --baud 0)
+  set_tests_properties(zamgate_modbus_bench_smoke PROPERTIES TIMEOUT 300 LABELS bench)
+endif()
