@@ -10,6 +10,10 @@ command -v make >/dev/null || packages+=(make)
 command -v nm >/dev/null || packages+=(binutils)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || packages+=(libcli11-dev)
+# zamhost writes and its tests check JSON with nlohmann-json; the terminal
+# table's test reads the screen through tmux.
+[ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
+command -v tmux >/dev/null || packages+=(tmux)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
 # The libFuzzer build of the fuzz targets (fuzz/run.sh): clang and its
 # fuzzer and sanitizer runtimes.

@@ -125,11 +125,21 @@ int CountLines(const std::string &text) {
 }
 
 // Replaces a symbolic link at path (never anything else) with one to target.
+// A link that still leads to a terminal belongs to a simulator that is still
+// running (a pseudo-terminal lives as long as its server): it is left alone.
 bool MakeLink(const std::string &path, const std::string &target, std::string *error) {
   struct stat info;
   if (lstat(path.c_str(), &info) == 0) {
     if (!S_ISLNK(info.st_mode)) {
       *error = path + " exists and is not a symbolic link";
+      return false;
+    }
+    struct stat leadsTo;
+    if (stat(path.c_str(), &leadsTo) == 0) {
+      char buffer[512];
+      const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer - 1);
+      *error = path + " is in use: it leads to " + std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0) +
+               ", which a running simulator (or another program) still holds; stop it or choose another --link";
       return false;
     }
     unlink(path.c_str());
@@ -165,10 +175,17 @@ int main(int argc, char **argv) {
   n2sim::PlantSpec plant;
   std::string error;
   bool ok = n2sim::ParsePlant(plantText, &plant, &error);
-  // --set lines count as lines appended to the plant.
+  // --set lines count as lines appended to the plant; an error names the
+  // statement as the user typed it.
   int nextLine = CountLines(plantText) + 1;
   for (size_t i = 0; ok && i < options.extraLines.size(); ++i) {
     ok = n2sim::ParsePlant(options.extraLines[i], &plant, &error, nextLine++);
+    if (!ok) {
+      const size_t colon = error.rfind("line ", 0) == 0 ? error.find(": ") : std::string::npos;
+      fprintf(stderr, "n2sim: --set '%s': %s\n", options.extraLines[i].c_str(),
+              colon == std::string::npos ? error.c_str() : error.c_str() + colon + 2);
+      return 2;
+    }
   }
   if (options.baud >= 0) plant.baud = options.baud;
   if (options.freeze) {
@@ -177,7 +194,18 @@ int main(int argc, char **argv) {
   }
   n2sim::Simulator simulator;
   simulator.SetSeed(options.seed);
-  if (!ok || !simulator.LoadPlant(plant, &error)) {
+  if (ok && !simulator.LoadPlant(plant, &error)) {
+    // An error on a line of --set names the statement as typed.
+    const int line = error.rfind("line ", 0) == 0 ? atoi(error.c_str() + 5) : 0;
+    const int first = CountLines(plantText) + 1;
+    if (line >= first && line - first < static_cast<int>(options.extraLines.size())) {
+      fprintf(stderr, "n2sim: --set '%s': %s\n", options.extraLines[static_cast<size_t>(line - first)].c_str(),
+              error.c_str() + error.find(": ") + 2);
+      return 2;
+    }
+    ok = false;
+  }
+  if (!ok) {
     fprintf(stderr, "n2sim: %s: %s\n", options.plantFile.empty() ? "plant" : options.plantFile.c_str(),
             error.c_str());
     return 2;

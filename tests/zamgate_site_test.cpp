@@ -112,4 +112,18 @@ TEST(ZamgateSite, AGatewayStartedBeforeItsBrokerConnectsWhenItComes) {
       << gateway.Log();
 }
 
+TEST(ZamgateSite, ADeadbandHoldsBackSmallChangesOfAReal) {
+  // The analog input drifts half a degree around its value: every read
+  // differs a little. One gate on it without deadband, one with a wide one.
+  Simulator sim;
+  Broker broker;
+  Subscriber watcher(broker.port(), "test/#");
+  Gateway gateway(GatewayConfigText("bus1", sim, broker.port(),
+                                    "[[gate]]\nname = \"Raw\"\ngas = \"001AI01AI\"\ntype = \"real\"\n"
+                                    "[[gate]]\nname = \"Banded\"\ngas = \"001AI01AI\"\ntype = \"real\"\ndeadband = 5\n"));
+  ASSERT_TRUE(WaitUntil([&] { return watcher.On("test/bus1/Raw").size() >= 3; }, 20000)) << gateway.Log();
+  EXPECT_EQ(watcher.On("test/bus1/Banded").size(), 1u);
+  for (const Message &message : watcher.On("test/bus1/Raw")) EXPECT_EQ(json::parse(message.payload)["quality"], "good");
+}
+
 }  // namespace

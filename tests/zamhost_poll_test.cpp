@@ -121,9 +121,9 @@ TEST_F(ZamhostPoll, CsvHasAHeaderAndOneTimeStampedRowPerGateAndCycle) {
   ASSERT_EQ(poll.exitCode, 0) << poll.err;
   std::vector<std::string> lines = LinesWith(poll.out, "");
   ASSERT_EQ(lines.size(), 1u + 3 * 3) << poll.out;
-  EXPECT_EQ(lines[0], "time,cycle,name,gas,type,status,value,text,read");
+  EXPECT_EQ(lines[0], "time,cycle,name,gas,type,status,value,text,read,station,quality,last_good,last_good_age_s");
   const std::regex row(
-      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,[123],("[^"]*"|[^,]*),[0-9A-Z]+,(real|int32),ok,[-0-9.]+,[^,]*,single)");
+      R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,[123],("[^"]*"|[^,]*),[0-9A-Z]+,(real|int32),ok,[-0-9.]+,[^,]*,single,1,,,)");
   for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], row)) << lines[i];
   EXPECT_TRUE(Contains(lines[1], ",1,\"Start, schedule 1\",001TS01START1,int32,ok,450,07:30,single")) << lines[1];
   EXPECT_TRUE(Contains(lines[2], ",1,Days,001TS01DAYS1,int32,ok,9,Mon-Fri,single")) << lines[2];
@@ -134,20 +134,20 @@ TEST_F(ZamhostPoll, JsonLinesCarryGatesStationsAndTheirCounts) {
   RunResult poll = Poll({"--cycles", "2", "--format", "json", "001AI01HR", "001AI01LR", "001GCDCO3"});
   ASSERT_EQ(poll.exitCode, 0) << poll.err;
   std::vector<std::string> lines = LinesWith(poll.out, "{");
-  ASSERT_EQ(lines.size(), 2u * (3 + 1)) << poll.out;
+  ASSERT_EQ(lines.size(), 2u * (3 + 1 + 1)) << poll.out;  // gates, the station, the cycle
   EXPECT_TRUE(Contains(lines[0], "\"record\":\"gate\"")) << lines[0];
   EXPECT_TRUE(Contains(lines[0], "\"cycle\":1,\"name\":\"001AI01HR\",\"gas\":\"001AI01HR\",\"type\":\"real\","
-                                 "\"station\":1,\"status\":\"ok\",\"value\":100,\"text\":null,\"read\":\"block 1\""))
+                                 "\"status\":\"ok\",\"value\":100.0,\"text\":null,\"read\":\"block 1\",\"station\":1"))
       << lines[0];
   EXPECT_TRUE(Contains(lines[2], "\"value\":1,\"text\":\"on\",\"read\":\"single\"")) << lines[2];
-  EXPECT_TRUE(Contains(lines[7], "{\"record\":\"station\"")) << lines[7];
-  EXPECT_TRUE(Contains(lines[7], "\"cycle\":2,\"station\":1,\"state\":\"active\",\"requests\":4,\"failures\":0"))
-      << lines[7];
+  EXPECT_TRUE(Contains(lines[8], "{\"record\":\"station\"")) << lines[8];
+  EXPECT_TRUE(Contains(lines[8], "\"cycle\":2,\"station\":1,\"state\":\"active\",\"requests\":4,\"failures\":0"))
+      << lines[8];
 }
 
 TEST_F(ZamhostPoll, TableShowsEveryGateAndThePerStationCounts) {
   RunResult poll = Poll({"--cycles", "2", "001AI01HR", "001AI01LR", "030AI01HR"});
-  ASSERT_EQ(poll.exitCode, 0) << poll.err;
+  ASSERT_EQ(poll.exitCode, 5) << "station 30 did not answer in the last cycle\n" << poll.err;
   EXPECT_EQ(CountOf(poll.out, "name  "), 2) << poll.out;  // one table per cycle
   EXPECT_EQ(LinesWith(poll.out, "001AI01LR").size(), 2u);
   std::vector<std::string> station30 = LinesWith(poll.out, "30   ");
@@ -199,7 +199,7 @@ TEST_F(ZamhostPollSilentStation, ADeadStationDoesNotStallTheOthers) {
   // fourth cycle, while station 1 is read every cycle.
   RunResult poll = Poll({"--cycles", "9", "--format", "csv", "--demote-after", "1", "--retry-every", "4",
                          "031AI01HR", "031AI01LR", "031GCDCO1", "001AI01HR"});
-  ASSERT_EQ(poll.exitCode, 0) << poll.err;
+  ASSERT_EQ(poll.exitCode, 5) << poll.err;
   EXPECT_EQ(RowsOf(poll.out, "001AI01HR").size(), 9u);
   int silent = 0;
   for (const auto &row : RowsOf(poll.out, "031AI01HR")) silent += row[kStatus] == "no reply";
@@ -216,7 +216,7 @@ TEST_F(ZamhostPoll, StopsCleanlyOnCtrlC) {
   std::vector<std::string> rows = LinesWith(poll.out, ",001AI01HR,");
   EXPECT_GE(rows.size(), 2u) << poll.out;
   EXPECT_LE(rows.size(), 4u) << "stops within a cycle or two of the signal";
-  for (const std::string &row : rows) EXPECT_EQ(Fields(row).size(), 9u) << row;
+  for (const std::string &row : rows) EXPECT_EQ(Fields(row).size(), 13u) << row;
   EXPECT_LT(poll.seconds, 5.0);
   // The port was closed: the next run opens it.
   EXPECT_EQ(Poll({"--cycles", "1", "001AI01HR"}).exitCode, 0);

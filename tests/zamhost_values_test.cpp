@@ -147,7 +147,7 @@ TEST(ParseValue, RefusesValuesOutsideTheirRangeWithAReason) {
       {Meaning(PointKind::kClockTime), kGateInt32, "86400"},
       {Meaning(PointKind::kClockDate), kGateInt32, "2023-02-29"},
       {Meaning(PointKind::kClockDate), kGateInt32, "1979-12-31"},
-      {Meaning(PointKind::kClockDate), kGateInt32, "2038-01-01"},
+      {Meaning(PointKind::kClockDate), kGateInt32, "2039-01-01"},
       {Meaning(PointKind::kDigital), kGateDigital, "2"},
       {Meaning(PointKind::kOverride, 1008), kGateDigital, "1"},
       {Meaning(PointKind::kPlain), kGateUInt16, "-1"},

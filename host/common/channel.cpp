@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/common/exit_cleanup.h"
 #include "host/common/exit_codes.h"
 #include "host/common/serial_port_name.h"
 #include "host/common/station_types_file.h"
@@ -70,13 +71,18 @@ Channel::Channel(const DriverLibrary &driver, DriverLog &log) : driver_(driver),
 
 Channel::~Channel() {
   Close();
-  if (!portLink_.empty()) unlink(portLink_.c_str());
+  if (!portLink_.empty()) {
+    unlink(portLink_.c_str());
+    ForgetPath(portLink_);
+  }
 }
 
 bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitCode) {
   options_ = options;
   *exitCode = kExitPort;
   if (!DriverPortName(options.port, &driverPortName_, &portLink_, error)) return false;
+  // Removed by the destructor, or by a signal that ends the program at once.
+  RemovePathOnExit(portLink_);
 
   // The station-type file the user means, written where the driver looks.
   StationTypesFolder folder;
@@ -120,7 +126,9 @@ bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitC
   }
   if (status == kStatusPortFailed) {
     *exitCode = kExitPort;
-    *error = DiagnosePortFailure(driverPortName_);
+    // The user's own name for the port, not the short link it reached the
+    // driver through: the link means nothing to the user and is removed.
+    *error = DiagnosePortFailure(options.port);
     return false;
   }
   open_ = true;
@@ -173,12 +181,26 @@ int32_t Channel::Send(int32_t command, void *parameters) {
   DriverRequest request = RequestFor(context_.get(), options_.channel, command);
   request.parameters = parameters;
   int32_t status = driver_.Call(&request);
-  Forward();
+  Forward(status != 0 || !failuresOnly_);
   return status;
 }
 
-void Channel::Forward() {
-  for (const DriverMessage &message : log_.Take()) {
+int32_t Channel::Reopen() {
+  Send(kCmdClosePort, nullptr);
+  int32_t status = Send(kCmdReopenPort, nullptr);
+  open_ = true;  // command 11 at the end is harmless either way
+  return status;
+}
+
+void Channel::WarmStart(int32_t station) {
+  WarmStartBlock block{station};
+  Send(kCmdWarmStart, &block);
+}
+
+void Channel::Forward(bool toSink) {
+  lastMessages_ = log_.Take();
+  if (!toSink) return;
+  for (const DriverMessage &message : lastMessages_) {
     if (sink_) sink_(message);
   }
 }

@@ -52,8 +52,14 @@ class Channel {
   Channel(const Channel &) = delete;
   Channel &operator=(const Channel &) = delete;
 
-  // Where the driver's messages of commands 1, 5, 6 and 7 go.
-  void SetSink(MessageSink sink) { sink_ = std::move(sink); }
+  // Where the driver's messages of commands 1, 5, 6 and 7 go; with
+  // failuresOnly, only those of requests that failed (the ones that explain
+  // a failure), without the chatter of requests that went well.
+  void SetSink(MessageSink sink, bool failuresOnly = false) {
+    sink_ = std::move(sink);
+    failuresOnly_ = failuresOnly;
+  }
+  const MessageSink &sink() const { return sink_; }
 
   // Starts the channel (command 1) with the station-type file in place.
   // False with a message a user can act on and the exit code for it.
@@ -71,22 +77,37 @@ class Channel {
   // Command 11; also done by the destructor.
   void Close();
 
+  // Commands 11 and 13: lets go of a port that went away and opens it again
+  // under its name (a hung-up terminal must be closed before the new one is
+  // opened). The driver's status: 0 open again, 2 still gone.
+  int32_t Reopen();
+
+  // Command 2: resynchronises a station (an N2 Open station is initialised
+  // again, as it must be after its line came back).
+  void WarmStart(int32_t station);
+
+  // The messages the driver logged during the last command 1, 5, 6, 7, 11 or
+  // 13 (also passed to the sink): a failure's reason is among them.
+  const std::vector<DriverMessage> &lastMessages() const { return lastMessages_; }
+
   const ChannelOptions &options() const { return options_; }
   // The port name the driver was given.
   const std::string &driverPortName() const { return driverPortName_; }
 
  private:
   int32_t Send(int32_t command, void *parameters);
-  void Forward();
+  void Forward(bool toSink);
   ReadWriteBlock BlockFor(const Gate &gate, int items, ValueBuffer *value) const;
 
   const DriverLibrary &driver_;
   DriverLog &log_;
   MessageSink sink_;
+  bool failuresOnly_ = false;
   std::unique_ptr<uint8_t[]> context_;
   ChannelOptions options_;
   std::string driverPortName_;
   std::string portLink_;
+  std::vector<DriverMessage> lastMessages_;
   bool open_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "host/common/gate_list.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <string.h>
 
 #include <fstream>
 #include <sstream>
@@ -11,7 +13,60 @@
 namespace n2host {
 namespace {
 
+// The byte-order mark that spreadsheet programs put before UTF-8 text.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+// The length of the UTF-8 sequence at text[at], or 0 when it is not one
+// (overlong forms, surrogates and code points above U+10FFFF included).
+size_t Utf8SequenceAt(std::string_view text, size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return 1;
+  size_t length;
+  uint32_t point;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    point = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    point = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    const unsigned char next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    point = (point << 6) | (next & 0x3F);
+  }
+  if ((length == 3 && (point < 0x800 || (point >= 0xD800 && point <= 0xDFFF))) ||
+      (length == 4 && (point < 0x10000 || point > 0x10FFFF))) {
+    return 0;
+  }
+  return length;
+}
+
+// The separator of the list: ";" when its first record holds semicolons
+// outside quotes and no commas (as spreadsheets save CSV where the comma is
+// the decimal mark), otherwise ",".
+char SeparatorOf(std::string_view text) {
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (line.empty() || line.front() == '#') continue;
+    int commas = 0, semicolons = 0;
+    bool quoted = false;
+    for (char c : line) {
+      if (c == '"') quoted = !quoted;
+      if (!quoted) commas += c == ',', semicolons += c == ';';
+    }
+    return semicolons > 0 && commas == 0 ? ';' : ',';
+  }
+  return ',';
+}
 
 bool SetType(std::string_view typeName, GateSpec *gate, std::string *error) {
   std::optional<int> type = GateTypeFromName(Trim(typeName));
@@ -66,7 +121,7 @@ bool ParseWriteArgument(std::string_view text, WriteSpec *spec, std::string *err
   return true;
 }
 
-std::vector<std::string> SplitCsvRecord(std::string_view line) {
+std::vector<std::string> SplitCsvRecord(std::string_view line, char separator) {
   std::vector<std::string> fields;
   std::string field;
   bool quoted = false;
@@ -86,7 +141,7 @@ std::vector<std::string> SplitCsvRecord(std::string_view line) {
       quoted = true;
       wasQuoted = true;
       field.clear();
-    } else if (c == ',') {
+    } else if (c == separator) {
       fields.push_back(wasQuoted ? field : std::string(Trim(field)));
       field.clear();
       wasQuoted = false;
@@ -98,8 +153,40 @@ std::vector<std::string> SplitCsvRecord(std::string_view line) {
   return fields;
 }
 
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
+size_t FirstNonUtf8Byte(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t length = Utf8SequenceAt(text, at);
+    if (length == 0) return at;
+    at += length;
+  }
+  return std::string_view::npos;
+}
+
 bool ParseGateList(std::string_view text, const std::string &fileName, std::vector<GateSpec> *gates,
-                   std::string *error) {
+                   std::string *error, const GateListOptions &options) {
+  std::string converted;
+  if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+    text.remove_prefix(kUtf8Mark.size());
+  } else if (options.latin1) {
+    converted = Latin1ToUtf8(text);
+    text = converted;
+  }
+  const char separator = SeparatorOf(text);
+  std::vector<std::string> problems;
   int lineNumber = 0;
   bool firstRecord = true;
   while (!text.empty()) {
@@ -108,48 +195,60 @@ bool ParseGateList(std::string_view text, const std::string &fileName, std::vect
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string where = fileName + ":" + std::to_string(lineNumber);
+    if (size_t bad = FirstNonUtf8Byte(line); bad != std::string_view::npos) {
+      char byte[8];
+      snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(line[bad]));
+      problems.push_back(where + ": not UTF-8 (byte " + byte + " at column " + std::to_string(bad + 1) +
+                         "): save the list as UTF-8, or give --latin1 if it is Latin-1 (Windows-1252) text");
+      continue;
+    }
     std::string_view content = Trim(line);
     if (content.empty() || content.front() == '#') continue;
 
-    std::vector<std::string> fields = SplitCsvRecord(line);
+    std::vector<std::string> fields = SplitCsvRecord(line, separator);
     const bool header = firstRecord && fields.size() >= 2 && EqualsIgnoringCase(fields[0], "name") &&
                         EqualsIgnoringCase(fields[1], "gas");
     firstRecord = false;
     if (header) continue;
 
-    std::string where = fileName + ":" + std::to_string(lineNumber);
     if (fields.size() > 3) {
-      *error = where + ": expected name, GAS, type; found " + std::to_string(fields.size()) + " fields";
-      return false;
+      problems.push_back(where + ": expected name" + separator + " GAS" + separator + " type; found " +
+                         std::to_string(fields.size()) + " fields");
+      continue;
     }
     GateSpec gate;
     gate.origin = where;
     std::string gas = fields.size() == 1 ? fields[0] : fields[1];
     if (gas.empty() || HasBlank(gas)) {
-      *error = where + ": '" + gas + "' is not a gate address";
-      return false;
+      problems.push_back(where + ": '" + gas + "' is not a gate address");
+      continue;
     }
     gate.gas = gas;
     gate.name = fields.size() >= 2 && !fields[0].empty() ? fields[0] : gas;
     std::string typeError;
     if (fields.size() == 3 && !SetType(fields[2], &gate, &typeError)) {
-      *error = where + ": " + typeError;
-      return false;
+      problems.push_back(where + ": " + typeError);
+      continue;
     }
     gates->push_back(gate);
   }
-  return true;
+  if (problems.empty()) return true;
+  error->clear();
+  for (const std::string &problem : problems) *error += (error->empty() ? "" : "\n") + problem;
+  return false;
 }
 
-bool LoadGateList(const std::string &path, std::vector<GateSpec> *gates, std::string *error) {
+bool LoadGateList(const std::string &path, std::vector<GateSpec> *gates, std::string *error,
+                  const GateListOptions &options) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    *error = "cannot read the gate list '" + path + "'";
+    *error = "cannot read the gate list '" + path + "': " + strerror(errno);
     return false;
   }
   std::ostringstream text;
   text << in.rdbuf();
-  return ParseGateList(text.str(), path, gates, error);
+  return ParseGateList(text.str(), path, gates, error, options);
 }
 
 bool NamesGateList(std::string_view argument) {
@@ -157,12 +256,13 @@ bool NamesGateList(std::string_view argument) {
   return argument.size() > 4 && EqualsIgnoringCase(argument.substr(argument.size() - 4), ".csv");
 }
 
-bool CollectGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *gates, std::string *error) {
+bool CollectGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *gates, std::string *error,
+                  const GateListOptions &options) {
   int position = 0;
   for (const std::string &argument : arguments) {
     ++position;
     if (NamesGateList(argument)) {
-      if (!LoadGateList(argument, gates, error)) return false;
+      if (!LoadGateList(argument, gates, error, options)) return false;
       continue;
     }
     GateSpec gate;

@@ -17,6 +17,11 @@ struct GateSpec {
   std::string origin;  // where the gate was named, for messages: "gates.csv:4"
 };
 
+// How a gate list's text is read.
+struct GateListOptions {
+  bool latin1 = false;  // the file is Latin-1 text (without a UTF-8 mark): converted to UTF-8
+};
+
 struct WriteSpec {
   GateSpec gate;
   std::optional<std::string> value;  // absent: "GAS" alone (an override release)
@@ -30,27 +35,37 @@ bool ParseGateArgument(std::string_view text, GateSpec *gate, std::string *error
 // hold colons (07:30); only the first "=" separates it.
 bool ParseWriteArgument(std::string_view text, WriteSpec *spec, std::string *error);
 
-// One CSV record: fields separated by commas, double quotes around a field
-// that holds commas, "" for a quote inside one; blanks around fields dropped.
-std::vector<std::string> SplitCsvRecord(std::string_view line);
+// One CSV record: fields separated by the separator, double quotes around a
+// field that holds it, "" for a quote inside one; blanks around fields dropped.
+std::vector<std::string> SplitCsvRecord(std::string_view line, char separator = ',');
+
+// Latin-1 text as UTF-8.
+std::string Latin1ToUtf8(std::string_view text);
+// The offset of the first byte that is not part of valid UTF-8; npos if none.
+size_t FirstNonUtf8Byte(std::string_view text);
 
 // Parses a gate list. One gate per line: name, GAS, type (the type may be
-// left out or empty for auto; a line of one field is a GAS alone). Blank
-// lines and lines starting with "#" are skipped, and so is a header line
-// whose first two fields read "name" and "gas". fileName prefixes messages.
-// False at the first bad line, with "FILE:LINE: reason".
+// left out or empty for auto; a line of one field is a GAS alone), separated
+// by commas, or by semicolons when the first record uses them. A UTF-8
+// byte-order mark is skipped. Blank lines and lines starting with "#" are
+// skipped, and so is a header line whose first two fields read "name" and
+// "gas". A line that is not UTF-8 is refused unless options.latin1. False
+// when any line is bad, with one "FILE:LINE: reason" line per bad line.
 bool ParseGateList(std::string_view text, const std::string &fileName, std::vector<GateSpec> *gates,
-                   std::string *error);
+                   std::string *error, const GateListOptions &options = {});
 
-// Reads and parses the file.
-bool LoadGateList(const std::string &path, std::vector<GateSpec> *gates, std::string *error);
+// Reads and parses the file; a file that cannot be read is named with the
+// system's reason.
+bool LoadGateList(const std::string &path, std::vector<GateSpec> *gates, std::string *error,
+                  const GateListOptions &options = {});
 
 // True when a command-line argument names a gate list file rather than a
 // gate: it ends in ".csv" or holds a "/" (no GAS does either).
 bool NamesGateList(std::string_view argument);
 
 // Gates from arguments that mix gate lists and "GAS[:TYPE]" items, in order.
-bool CollectGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *gates, std::string *error);
+bool CollectGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *gates, std::string *error,
+                  const GateListOptions &options = {});
 
 }  // namespace n2host
 

@@ -20,4 +20,9 @@ std::string TimeStamp() {
   return text;
 }
 
+double LastGoodAgeSeconds(const GateReading &reading) {
+  if (!reading.hasLastGood) return -1;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - reading.lastGoodAt).count();
+}
+
 }  // namespace n2host

@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+
 #include "host/common/driver_log.h"
 #include "host/common/gate.h"
+#include "host/common/port_recovery.h"
 #include "host/common/station_health.h"
 #include "host/common/value_text.h"
 
@@ -18,11 +21,21 @@ namespace n2host {
 struct GateReading {
   bool hasValue = false;
   GateValue value;
-  std::string status = "not read";  // "ok", "no reply", "bad reply", "waiting" (station demoted)
+  // "ok", "no reply", "bad reply", "waiting" (station demoted), "port lost"
+  std::string status = "not read";
   std::string via;                   // "block N" or "single"
   std::string time;                  // when it was last read
   bool readThisCycle = false;
+  // The last value read with status ok, kept while later reads fail: a
+  // demoted station's gates show it with its age.
+  bool hasLastGood = false;
+  GateValue lastGood;
+  std::string lastGoodTime;
+  std::chrono::steady_clock::time_point lastGoodAt;
 };
+
+// Seconds since the reading's last good value; -1 when it has none.
+double LastGoodAgeSeconds(const GateReading &reading);
 
 struct CycleView {
   int cycle = 0;
@@ -30,6 +43,9 @@ struct CycleView {
   const std::vector<Gate> *gates = nullptr;        // valid gates only
   const std::vector<GateReading> *readings = nullptr;
   const StationHealth *health = nullptr;
+  const PortRecovery *port = nullptr;  // the port's state
+  double durationMs = 0;               // how long the cycle's requests took
+  int intervalMs = 0;                  // the interval the cycles should keep
 };
 
 class PollOutput {
@@ -47,7 +63,8 @@ class PollOutput {
   virtual void Finish(const CycleView &view) = 0;
 };
 
-// Local time with milliseconds, ISO 8601: "2024-05-01T14:03:07.123+02:00".
+// Local time with milliseconds and the offset, ISO 8601:
+// "2024-05-01T14:03:07.123+02:00".
 std::string TimeStamp();
 
 }  // namespace n2host

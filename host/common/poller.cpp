@@ -16,6 +16,7 @@ Poller::Poller(Channel &channel, std::vector<Gate> gates, const PollSettings &op
       output_(output),
       stop_(stop),
       health_(options.demoteAfter, options.retryEvery),
+      port_(channel, channel.options().port, channel.options().timeoutMs, options.reopen),
       readings_(gates_.size()) {
   plan_ = PlanPoll(gates_, options.blocks);
   for (const Gate &gate : gates_) health_.Add(gate.station);
@@ -61,12 +62,33 @@ CycleView Poller::View(int cycle, const std::string &time) const {
   view.gates = &gates_;
   view.readings = &readings_;
   view.health = &health_;
+  view.port = &port_;
+  view.durationMs = lastDurationMs_;
+  view.intervalMs = options_.intervalMs;
   return view;
+}
+
+bool Poller::PortReady() {
+  if (!port_.lost()) return true;
+  if (!port_.TryReopen()) return false;
+  output_.Event(TimeStamp(), port_.event());
+  // N2 Open stations restarted with the line: initialise them again now,
+  // so that their next read is not refused once.
+  std::vector<int32_t> initialised;
+  for (const Gate &gate : gates_) {
+    if (!gate.meaning.n2open) continue;
+    if (std::find(initialised.begin(), initialised.end(), gate.station) != initialised.end()) continue;
+    initialised.push_back(gate.station);
+    channel_.WarmStart(gate.station);
+  }
+  return true;
 }
 
 void Poller::RunCycle(int cycle) {
   for (GateReading &reading : readings_) reading.readThisCycle = false;
+  const auto started = std::chrono::steady_clock::now();
   std::string cycleTime = TimeStamp();
+  bool portOpen = PortReady();
   size_t i = 0;
   while (i < plan_.size() && !stop_) {
     const int32_t station = plan_[i].station;
@@ -75,25 +97,30 @@ void Poller::RunCycle(int cycle) {
     const bool due = health_.Due(station, cycle);
     bool sent = false;
     for (; i < end; ++i) {
+      if (!portOpen) {
+        Mark(plan_[i], "port lost");
+        continue;
+      }
       // A demoted station gets one request on its cycles: more only once it answers.
       if (!due || (health_.Demoted(station) && sent) || stop_) {
-        MarkWaiting(plan_[i]);
+        Mark(plan_[i], "waiting");
         continue;
       }
       if (betweenRequests_) betweenRequests_();
-      Execute(plan_[i], cycle);
+      portOpen = Execute(plan_[i], cycle);
       sent = true;
     }
   }
   lastCycle_ = cycle;
+  lastDurationMs_ = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   output_.Cycle(View(cycle, cycleTime));
 }
 
-void Poller::MarkWaiting(const PollRequest &request) {
+void Poller::Mark(const PollRequest &request, const std::string &status) {
   std::string time = TimeStamp();
   for (int index : request.gates) {
     GateReading &reading = readings_[index];
-    reading.status = "waiting";
+    reading.status = status;
     reading.hasValue = false;
     reading.readThisCycle = true;
     reading.time = time;
@@ -105,14 +132,21 @@ std::string Poller::ViaOf(const PollRequest &request) {
   return request.block ? "block " + std::to_string(request.blockNumber) : "single";
 }
 
-void Poller::Execute(const PollRequest &request, int cycle) {
+bool Poller::Execute(const PollRequest &request, int cycle) {
   ValueBuffer buffer;
   const Gate &leader = gates_[request.leader];
-  const auto began = std::chrono::steady_clock::now();
+  const auto started = std::chrono::steady_clock::now();
   int32_t status = request.block ? channel_.BlockRead(leader, request.items, &buffer) : channel_.Read(leader, &buffer);
-  const auto took = std::chrono::steady_clock::now() - began;
+  const auto elapsed = std::chrono::steady_clock::now() - started;
   std::string time = TimeStamp();
-  std::string change = health_.Record(request.station, cycle, status);
+  if (port_.Observe(status, elapsed)) {
+    // Not the station's fault: its health and demotion are left alone.
+    output_.Event(time, port_.event());
+    Mark(request, "port lost");
+    return false;
+  }
+  std::string change =
+      health_.Record(request.station, cycle, status, std::chrono::duration<double, std::milli>(elapsed).count(), time);
   if (!change.empty()) output_.Event(time, change);
   for (int index : request.gates) {
     GateReading &reading = readings_[index];
@@ -125,8 +159,13 @@ void Poller::Execute(const PollRequest &request, int cycle) {
     const Gate &gate = gates_[index];
     reading.value = request.block ? buffer.Item(gate.type, gate.element - request.firstAddress)
                                   : buffer.Single(gate.type);
+    reading.hasLastGood = true;
+    reading.lastGood = reading.value;
+    reading.lastGoodTime = time;
+    reading.lastGoodAt = std::chrono::steady_clock::now();
   }
-  if (requestObserver_) requestObserver_(request, status, took, readings_);
+  if (requestObserver_) requestObserver_(request, status, elapsed, readings_);
+  return true;
 }
 
 }  // namespace n2host

@@ -16,6 +16,7 @@
 #include "host/common/gate.h"
 #include "host/common/poll_output.h"
 #include "host/common/poll_plan.h"
+#include "host/common/port_recovery.h"
 #include "host/common/station_health.h"
 
 namespace n2host {
@@ -26,12 +27,14 @@ struct PollSettings {
   bool blocks = true;      // group consecutive gates into block reads
   int demoteAfter = 3;     // replies missed in a row that demote a station
   int retryEvery = 5;      // a demoted station is polled every so many cycles
+  BackOff reopen;          // waits between reopens of a lost port
 };
 
 class Poller {
  public:
   // gates: valid gates only. stop, once set (by a signal handler), ends the
-  // poll after the request in progress.
+  // poll after the request in progress. A request that finds the port gone
+  // ends its cycle; the gates show "port lost" until a reopen succeeds.
   Poller(Channel &channel, std::vector<Gate> gates, const PollSettings &options, PollOutput &output,
          const std::atomic<bool> &stop);
 
@@ -45,6 +48,11 @@ class Poller {
   void Finish();             // the per-station totals after the last cycle run
 
   const std::vector<PollRequest> &plan() const { return plan_; }
+  // The port's state: open, or lost and being reopened.
+  PortStatus port() const { return port_.status(); }
+  const StationHealth &health() const { return health_; }
+  const std::vector<GateReading> &readings() const { return readings_; }
+  const std::vector<Gate> &gates() const { return gates_; }
 
   // Work the caller does on the poll's thread between two requests and while
   // the poll waits for its next cycle (the gateway's queued writes): the
@@ -59,9 +67,12 @@ class Poller {
 
  private:
   CycleView View(int cycle, const std::string &time) const;
-  void MarkWaiting(const PollRequest &request);
+  void Mark(const PollRequest &request, const std::string &status);
   static std::string ViaOf(const PollRequest &request);
-  void Execute(const PollRequest &request, int cycle);
+  // Sends the request; false when it found the port lost.
+  bool Execute(const PollRequest &request, int cycle);
+  // While the port is lost: a reopen when due; true once it is open.
+  bool PortReady();
   void SleepUntil(std::chrono::steady_clock::time_point deadline) const;
 
   Channel &channel_;
@@ -70,9 +81,11 @@ class Poller {
   PollOutput &output_;
   const std::atomic<bool> &stop_;
   StationHealth health_;
+  PortRecovery port_;
   std::vector<GateReading> readings_;
   std::vector<PollRequest> plan_;
   int lastCycle_ = 0;
+  double lastDurationMs_ = 0;
   std::function<void()> betweenRequests_;
   RequestObserver requestObserver_;
 };

@@ -1,5 +1,11 @@
 #include "host/common/station_health.h"
 
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <vector>
+
 namespace n2host {
 namespace {
 
@@ -21,10 +27,45 @@ bool StationHealth::Demoted(int32_t station) const {
   return found != stations_.end() && found->second.demoted;
 }
 
-std::string StationHealth::Record(int32_t station, int cycle, int32_t status) {
+double GoodShare(const StationStats &stats) {
+  return stats.requests == 0 ? 0.0 : static_cast<double>(stats.requests - stats.failures) / stats.requests;
+}
+
+double ResponsePercentileMs(const StationStats &stats, double p) {
+  if (stats.responseMs.empty()) return -1;
+  std::vector<double> sorted(stats.responseMs.begin(), stats.responseMs.end());
+  std::sort(sorted.begin(), sorted.end());
+  // Nearest rank: the smallest value with at least p% of the values at or below it.
+  size_t rank = static_cast<size_t>(ceil(p / 100.0 * static_cast<double>(sorted.size())));
+  return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+std::string DescribeStats(const StationStats &stats) {
+  char text[160];
+  if (stats.requests == 0) return "no requests";
+  int n = snprintf(text, sizeof text, "%.1f%% good", 100.0 * GoodShare(stats));
+  if (!stats.responseMs.empty()) {
+    snprintf(text + n, sizeof text - static_cast<size_t>(n), ", median %.0f ms, p95 %.0f ms",
+             ResponsePercentileMs(stats, 50), ResponsePercentileMs(stats, 95));
+  }
+  std::string out = text;
+  out += stats.lastReply.empty() ? ", no reply yet" : ", last reply " + stats.lastReply;
+  return out;
+}
+
+std::string StationHealth::Record(int32_t station, int cycle, int32_t status, double elapsedMs,
+                                  const std::string &time) {
   StationStats &stats = stations_[station];
   ++stats.requests;
   if (status != 0) ++stats.failures;
+  if (status != kNoReply) {
+    // A response time is the time to a reply; a silent station has none.
+    if (elapsedMs >= 0) {
+      stats.responseMs.push_back(elapsedMs);
+      if (stats.responseMs.size() > kResponseWindow) stats.responseMs.pop_front();
+    }
+    if (!time.empty()) stats.lastReply = time;
+  }
   const std::string name = "station " + std::to_string(station);
   if (status != kNoReply) {
     // Any reply, good or bad, shows that the station is there.

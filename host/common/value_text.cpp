@@ -105,9 +105,9 @@ bool ParseClockDate(std::string_view text, GateValue *value, std::string *error)
     *error = "'" + std::string(text) + "' is not a date (YYYY-MM-DD or day number, day 1 = 1980-01-01)";
     return false;
   }
-  // The devices keep two-digit years; the driver's calendar reaches to 2037.
-  if (value->integer < 1 || value->integer > DayNumberOf(2037, 12, 31)) {
-    return RangeError(text, "1980-01-01 to 2037-12-31", error);
+  // The devices keep two-digit years, read back as 1980..2038.
+  if (value->integer < 1 || value->integer > DayNumberOf(2038, 12, 31)) {
+    return RangeError(text, "1980-01-01 to 2038-12-31", error);
   }
   return true;
 }

@@ -17,12 +17,12 @@ int RunCheck(const GlobalOptions &global, const CheckOptions &options) {
   Session session(global);
   if (!session.Start()) return kExitDriver;
   std::vector<GateSpec> specs;
-  if (!LoadGates(options.gates, &specs)) return kExitUsage;
+  if (!LoadGates(options.gates, &specs, GateListOptions{global.latin1})) return kExitUsage;
 
   ChannelOptions channelOptions = options.channel;
   if (channelOptions.port.empty()) channelOptions.port = "NUL";  // parsing sends nothing
   Channel channel(session.driver(), session.log());
-  channel.SetSink(session.DefaultSink());
+  channel.SetSink(session.DefaultSink(), !global.verbose);
   int code = kExitOk;
   if (!OpenChannel(channel, channelOptions, &code)) return code;
 

@@ -1,5 +1,7 @@
 #include "host/zamhost/command_support.h"
 
+#include <sstream>
+
 #include "host/common/exit_codes.h"
 #include "host/common/point_meaning.h"
 
@@ -25,10 +27,14 @@ bool OpenChannel(Channel &channel, const ChannelOptions &options, int *code) {
   return true;
 }
 
-bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs) {
+bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs,
+               const GateListOptions &listOptions) {
   std::string error;
-  if (!CollectGates(arguments, specs, &error)) {
-    Fail(kExitUsage, error);
+  if (!CollectGates(arguments, specs, &error, listOptions)) {
+    // One line per bad line of a list.
+    std::istringstream lines(error);
+    std::string line;
+    while (std::getline(lines, line)) Warn(line);
     return false;
   }
   if (specs->empty()) {

@@ -20,7 +20,8 @@ using namespace n2host;
 bool OpenChannel(Channel &channel, const ChannelOptions &options, int *code);
 
 // Gates from gate lists and GAS[:TYPE] items. False after printing why.
-bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs);
+bool LoadGates(const std::vector<std::string> &arguments, std::vector<GateSpec> *specs,
+               const GateListOptions &listOptions = {});
 
 // Prints an invalid gate and the reasons on standard error.
 void ReportInvalidGate(const Gate &gate);

@@ -9,6 +9,7 @@
 #include "host/common/channel.h"
 #include "host/common/poller.h"
 #include "host/zamhost/poll_output.h"
+#include "host/zamhost/result_rows.h"
 #include "host/zamhost/session.h"
 
 namespace zamhost {
@@ -29,6 +30,8 @@ int RunCheck(const GlobalOptions &global, const CheckOptions &options);
 struct ReadOptions {
   ChannelOptions channel;
   std::vector<std::string> gates;
+  OutputFormat format = OutputFormat::kTable;
+  bool all = false;  // read a silent station's remaining gates too
 };
 // One read of each gate.
 int RunRead(const GlobalOptions &global, const ReadOptions &options);
@@ -37,6 +40,7 @@ struct WriteOptions {
   ChannelOptions channel;
   std::vector<std::string> assignments;  // GAS[:TYPE]=VALUE
   bool verify = false;                   // read back and compare after each write
+  OutputFormat format = OutputFormat::kTable;
 };
 // One write per assignment; nothing is written when any assignment is invalid.
 int RunWrite(const GlobalOptions &global, const WriteOptions &options);

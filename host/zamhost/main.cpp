@@ -2,8 +2,10 @@
 // the supervisory application does and speaks to it only through ZamMain.
 #include <CLI/CLI.hpp>
 
-#include "host/zamhost/commands.h"
 #include "host/common/exit_codes.h"
+#include "host/zamhost/cli_help.h"
+#include "host/zamhost/commands.h"
+#include "host/zamhost/interrupt.h"
 
 namespace {
 
@@ -31,6 +33,13 @@ CLI::App *AddCommand(CLI::App &app, const std::string &name, const std::string &
 void AddChannelOptions(CLI::App *command, ChannelOptions *options, bool portRequired) {
   const std::map<std::string, int> parities = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
   const std::map<std::string, int> stopBits = {{"1", 0}, {"1.5", 1}, {"2", 2}};
+  // "5=N2OPEN": a bare address says nothing of the family.
+  CLI::Validator stationForm(
+      [](std::string &text) -> std::string {
+        if (text.find('=') != std::string::npos) return "";
+        return "'" + text + "' names no family: write ADDR=FAMILY, e.g. " + text + "=N2OPEN (XT9100, TC9100, N2OPEN)";
+      },
+      "", "");
   CLI::Option *port = command->add_option(
       "-p,--port", options->port,
       "serial port: COM1 (/dev/ttyS0), ttyUSB0 or pts/3 (under /dev), NUL, or any path");
@@ -41,11 +50,11 @@ void AddChannelOptions(CLI::App *command, ChannelOptions *options, bool portRequ
   command->add_option("--parity", options->parity, "none, odd, even, mark or space")
       ->default_str("none")
       ->type_name("PARITY")
-      ->transform(CLI::CheckedTransformer(parities, CLI::ignore_case).description(""));
+      ->transform(zamhost::NamedChoice(parities, "a parity", {"none", "odd", "even", "mark", "space"}));
   command->add_option("--stop-bits", options->stopBits, "1, 1.5 or 2")
       ->default_str("1")
       ->type_name("BITS")
-      ->transform(CLI::CheckedTransformer(stopBits).description(""));
+      ->transform(zamhost::NamedChoice(stopBits, "a number of stop bits", {"1", "1.5", "2"}));
   command->add_option("-t,--timeout", options->timeoutMs, "reply time-out in milliseconds (the driver tries 5 times)")
       ->default_val(1000)
       ->check(CLI::Range(10, 600000));
@@ -58,6 +67,7 @@ void AddChannelOptions(CLI::App *command, ChannelOptions *options, bool portRequ
   command->add_option("--station", options->stationTypes,
                       "a station's family, ADDR=FAMILY (XT9100, TC9100, N2OPEN); repeatable, after the file")
       ->type_name("ADDR=FAMILY")
+      ->check(stationForm)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
@@ -73,6 +83,17 @@ int main(int argc, char **argv) {
   zamhost::GlobalOptions global;
   app.add_option("--driver", global.driverPath, "driver library (default: libzamkt.so beside zamhost)");
   app.add_flag("-q,--quiet", global.quiet, "hide the driver's messages (QORPRO_LOG still receives them)");
+  app.add_flag("-v,--verbose", global.verbose, "show the driver's start-up lines too");
+  app.add_flag("--latin1", global.latin1, "gate lists are Latin-1 (Windows-1252) text, not UTF-8");
+  const std::map<std::string, zamhost::OutputFormat> formats = {{"table", zamhost::OutputFormat::kTable},
+                                                               {"csv", zamhost::OutputFormat::kCsv},
+                                                               {"json", zamhost::OutputFormat::kJson}};
+  auto addFormat = [&formats](CLI::App *command, zamhost::OutputFormat *format, const std::string &help) {
+    command->add_option("-f,--format", *format, help)
+        ->default_str("table")
+        ->type_name("FORMAT")
+        ->transform(zamhost::NamedChoice(formats, "an output format", {"table", "csv", "json"}));
+  };
 
   CLI::App *info = AddCommand(app, "info", "the driver's catalogue text, record size, serial defaults and banner");
 
@@ -88,6 +109,8 @@ int main(int argc, char **argv) {
                                                "digital, auto (default)")
       ->required()
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  readCommand->add_flag("--all", read.all, "read every gate of a station that did not answer (default: not tried)");
+  addFormat(readCommand, &read.format, "table, csv or json (lines)");
   AddChannelOptions(readCommand, &read.channel, true);
 
   zamhost::WriteOptions write;
@@ -100,11 +123,10 @@ int main(int argc, char **argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   writeCommand->add_flag("--verify", write.verify,
                          "read each point back and report a write the station acknowledged but did not apply");
+  addFormat(writeCommand, &write.format, "table, csv or json (lines)");
   AddChannelOptions(writeCommand, &write.channel, true);
 
   zamhost::PollOptions poll;
-  const std::map<std::string, zamhost::PollFormat> formats = {
-      {"table", zamhost::PollFormat::kTable}, {"csv", zamhost::PollFormat::kCsv}, {"json", zamhost::PollFormat::kJson}};
   bool singleReads = false;
   CLI::App *pollCommand = AddCommand(app, "poll", "poll gates every interval until Ctrl-C or --cycles");
   pollCommand->add_option("gates", poll.gates, "gate lists (*.csv) and GAS[:TYPE] items")
@@ -116,10 +138,7 @@ int main(int argc, char **argv) {
   pollCommand->add_option("-n,--cycles", poll.cycles, "stop after N cycles (0: until Ctrl-C)")
       ->default_val(0)
       ->check(CLI::NonNegativeNumber);
-  pollCommand->add_option("-f,--format", poll.format, "table (refreshes in place on a terminal), csv or json (lines)")
-      ->default_str("table")
-      ->type_name("FORMAT")
-      ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case).description(""));
+  addFormat(pollCommand, &poll.format, "table (fitted to the terminal's screen), csv or json (lines)");
   pollCommand->add_flag("--no-blocks", singleReads, "read every gate singly (no block reads)");
   pollCommand->add_option("--demote-after", poll.demoteAfter, "replies missed in a row that demote a station")
       ->default_val(3)
@@ -138,9 +157,16 @@ int main(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError &error) {
-    int code = app.exit(error);
-    return code == 0 ? zamhost::kExitOk : zamhost::kExitUsage;
+    if (error.get_exit_code() == 0) return app.exit(error);
+    std::string mistake = zamhost::ExplainMistake(app, argc, argv);
+    if (mistake.empty()) {
+      // CLI11's own words, without its "--help" advice line.
+      mistake = error.what();
+    }
+    fprintf(stderr, "zamhost: %s\n", mistake.c_str());
+    return zamhost::kExitUsage;
   }
+  zamhost::InstallInterruptHandlers();
   poll.blocks = !singleReads;
 
   if (info->parsed()) return zamhost::RunInfo(global);

@@ -3,6 +3,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <math.h>
+
 #include <algorithm>
 #include <deque>
 
@@ -26,13 +28,35 @@ std::string StationState(const StationHealth &health, int32_t station) {
   return health.Demoted(station) ? "demoted" : "active";
 }
 
+std::string Ms(double ms) { return ms < 0 ? "-" : std::to_string(static_cast<long>(std::lround(ms))); }
+
+std::string Percent(double share) {
+  char text[16];
+  snprintf(text, sizeof text, "%.1f%%", share * 100);
+  return text;
+}
+
 std::vector<std::string> StationLines(const StationHealth &health) {
-  std::vector<std::vector<std::string>> rows = {{"station", "state", "requests", "failures"}};
+  std::vector<std::vector<std::string>> rows = {
+      {"station", "state", "requests", "failures", "good", "median ms", "p95 ms", "last reply"}};
   for (const auto &[station, stats] : health.stations()) {
     rows.push_back({std::to_string(station), StationState(health, station), std::to_string(stats.requests),
-                    std::to_string(stats.failures)});
+                    std::to_string(stats.failures), stats.requests == 0 ? "-" : Percent(GoodShare(stats)),
+                    Ms(ResponsePercentileMs(stats, 50)), Ms(ResponsePercentileMs(stats, 95)),
+                    stats.lastReply.empty() ? "-" : stats.lastReply.substr(11, 12)});
   }
   return AlignRows(rows);
+}
+
+std::string PortWord(const CycleView &view) { return view.port == nullptr ? "open" : view.port->Describe(); }
+
+// On standard error, beside CSV and JSON: a cycle that took longer than the
+// interval, and a port that is lost.
+void CycleNotes(const CycleView &view) {
+  if (view.intervalMs > 0 && view.durationMs > view.intervalMs) {
+    fprintf(stderr, "zamhost: cycle %d took %.0f ms, longer than the interval of %d ms\n", view.cycle,
+            view.durationMs, view.intervalMs);
+  }
 }
 
 class TableOutput : public PollOutput {
@@ -100,27 +124,47 @@ class TableOutput : public PollOutput {
   std::deque<std::string> recent_;
 };
 
+// The columns of a gate's row in CSV and JSON. "quality" says why a value
+// is missing or old: "not finite", "last good" (a value kept from an earlier
+// cycle, its age in last_good_age_s), or empty.
+std::vector<Column> GateColumns(bool json) {
+  std::vector<Column> columns = {{"time"}, {"cycle"}, {"name"}, {"gas"}, {"type"}, {"status"}, {"value"},
+                                 {"text"}, {"read"}, {"station"}, {"quality"}, {"last_good"}, {"last_good_age_s"}};
+  if (json) columns.insert(columns.begin(), Column{"record"});
+  return columns;
+}
+
+std::vector<nlohmann::json> GateValues(const CycleView &view, size_t i) {
+  const Gate &gate = (*view.gates)[i];
+  const GateReading &reading = (*view.readings)[i];
+  nlohmann::json value = reading.hasValue ? RawValueJson(reading.value) : nlohmann::json();
+  std::string quality;
+  if (reading.hasValue && value.is_null()) quality = "not finite";
+  nlohmann::json lastGood, age;
+  if (!reading.hasValue && reading.hasLastGood) {
+    quality = "last good";
+    lastGood = RawValueJson(reading.lastGood);
+    age = std::round(LastGoodAgeSeconds(reading) * 10) / 10;
+  }
+  std::string meaning = MeaningColumn(gate, reading);
+  return {reading.time, view.cycle, gate.spec.name, gate.spec.gas, GateTypeName(gate.type), reading.status, value,
+          meaning.empty() ? nlohmann::json() : nlohmann::json(meaning), reading.via, gate.station,
+          quality.empty() ? nlohmann::json() : nlohmann::json(quality), lastGood, age};
+}
+
 class CsvOutput : public PollOutput {
  public:
-  explicit CsvOutput(FILE *out) : out_(out) {}
+  explicit CsvOutput(FILE *out) : rows_(OutputFormat::kCsv, out, GateColumns(false)) {}
 
   void Start(const std::vector<std::string> &planLines) override {
     for (const std::string &line : planLines) fprintf(stderr, "zamhost: %s\n", line.c_str());
-    fprintf(out_, "time,cycle,name,gas,type,status,value,text,read\n");
-    fflush(out_);
   }
 
   void Cycle(const CycleView &view) override {
     for (size_t i = 0; i < view.gates->size(); ++i) {
-      const Gate &gate = (*view.gates)[i];
-      const GateReading &reading = (*view.readings)[i];
-      if (!reading.readThisCycle) continue;
-      fprintf(out_, "%s,%d,%s,%s,%s,%s,%s,%s,%s\n", CsvField(reading.time).c_str(), view.cycle,
-              CsvField(gate.spec.name).c_str(), CsvField(gate.spec.gas).c_str(), GateTypeName(gate.type).c_str(),
-              CsvField(reading.status).c_str(), reading.hasValue ? RawText(reading.value).c_str() : "",
-              CsvField(MeaningColumn(gate, reading)).c_str(), CsvField(reading.via).c_str());
+      if ((*view.readings)[i].readThisCycle) rows_.Row(GateValues(view, i));
     }
-    fflush(out_);
+    CycleNotes(view);
   }
 
   void Event(const std::string &time, const std::string &text) override {
@@ -134,12 +178,19 @@ class CsvOutput : public PollOutput {
   }
 
  private:
-  FILE *out_;
+  ResultRows rows_;
 };
 
 class JsonOutput : public PollOutput {
  public:
-  explicit JsonOutput(FILE *out) : out_(out) {}
+  explicit JsonOutput(FILE *out)
+      : out_(out),
+        gates_(OutputFormat::kJson, out, GateColumns(true)),
+        stations_(OutputFormat::kJson, out,
+                  {{"record"}, {"time"}, {"cycle"}, {"station"}, {"state"}, {"requests"}, {"failures"},
+                   {"good_share"}, {"median_ms"}, {"p95_ms"}, {"last_reply"}}),
+        events_(OutputFormat::kJson, out, {{"record"}, {"time"}, {"text"}}),
+        cycles_(OutputFormat::kJson, out, {{"record"}, {"time"}, {"cycle"}, {"duration_ms"}, {"port"}}) {}
 
   void Start(const std::vector<std::string> &planLines) override {
     for (const std::string &line : planLines) fprintf(stderr, "zamhost: %s\n", line.c_str());
@@ -147,40 +198,35 @@ class JsonOutput : public PollOutput {
 
   void Cycle(const CycleView &view) override {
     for (size_t i = 0; i < view.gates->size(); ++i) {
-      const Gate &gate = (*view.gates)[i];
-      const GateReading &reading = (*view.readings)[i];
-      if (!reading.readThisCycle) continue;
-      std::string meaning = MeaningColumn(gate, reading);
-      fprintf(out_,
-              "{\"record\":\"gate\",\"time\":%s,\"cycle\":%d,\"name\":%s,\"gas\":%s,\"type\":%s,\"station\":%d,"
-              "\"status\":%s,\"value\":%s,\"text\":%s,\"read\":%s}\n",
-              JsonString(reading.time).c_str(), view.cycle, JsonString(gate.spec.name).c_str(),
-              JsonString(gate.spec.gas).c_str(), JsonString(GateTypeName(gate.type)).c_str(), gate.station,
-              JsonString(reading.status).c_str(), reading.hasValue ? RawText(reading.value).c_str() : "null",
-              meaning.empty() ? "null" : JsonString(meaning).c_str(), JsonString(reading.via).c_str());
+      if (!(*view.readings)[i].readThisCycle) continue;
+      std::vector<nlohmann::json> values = GateValues(view, i);
+      values.insert(values.begin(), "gate");
+      gates_.Row(values);
     }
     for (const auto &[station, stats] : view.health->stations()) {
-      fprintf(out_,
-              "{\"record\":\"station\",\"time\":%s,\"cycle\":%d,\"station\":%d,\"state\":%s,\"requests\":%d,"
-              "\"failures\":%d}\n",
-              JsonString(view.time).c_str(), view.cycle, station,
-              JsonString(StationState(*view.health, station)).c_str(), stats.requests, stats.failures);
+      double median = ResponsePercentileMs(stats, 50), p95 = ResponsePercentileMs(stats, 95);
+      stations_.Row({"station", view.time, view.cycle, station, StationState(*view.health, station), stats.requests,
+                     stats.failures, std::round(GoodShare(stats) * 1000) / 1000,
+                     median < 0 ? nlohmann::json() : nlohmann::json(std::round(median * 10) / 10),
+                     p95 < 0 ? nlohmann::json() : nlohmann::json(std::round(p95 * 10) / 10),
+                     stats.lastReply.empty() ? nlohmann::json() : nlohmann::json(stats.lastReply)});
     }
-    fflush(out_);
+    cycles_.Row({"cycle", view.time, view.cycle, std::round(view.durationMs), PortWord(view)});
+    CycleNotes(view);
   }
 
-  void Event(const std::string &time, const std::string &text) override {
-    fprintf(out_, "{\"record\":\"event\",\"time\":%s,\"text\":%s}\n", JsonString(time).c_str(),
-            JsonString(text).c_str());
-    fflush(out_);
-  }
+  void Event(const std::string &time, const std::string &text) override { events_.Row({"event", time, text}); }
 
   bool Message(const DriverMessage &) override { return false; }
 
-  void Finish(const CycleView &) override {}
+  void Finish(const CycleView &view) override {
+    for (const std::string &line : StationLines(*view.health)) fprintf(stderr, "zamhost: %s\n", line.c_str());
+    fflush(out_);
+  }
 
  private:
   FILE *out_;
+  ResultRows gates_, stations_, events_, cycles_;
 };
 
 }  // namespace
@@ -194,34 +240,6 @@ std::unique_ptr<PollOutput> MakePollOutput(PollFormat format, FILE *out, bool te
     default:
       return std::make_unique<TableOutput>(out, terminal);
   }
-}
-
-std::string CsvField(const std::string &text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
-std::string JsonString(const std::string &text) {
-  std::string out = "\"";
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace zamhost

@@ -12,22 +12,19 @@
 #include <vector>
 
 #include "host/common/poll_output.h"
+#include "host/zamhost/result_rows.h"
 
 namespace zamhost {
 
 using namespace n2host;
 
 
-enum class PollFormat { kTable, kCsv, kJson };
+using PollFormat = OutputFormat;
 
 
 // terminal: standard output is a terminal (the table refreshes in place).
 std::unique_ptr<PollOutput> MakePollOutput(PollFormat format, FILE *out, bool terminal);
 
-// A CSV field, quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string &text);
-// A JSON string literal.
-std::string JsonString(const std::string &text);
 
 }  // namespace zamhost
 

@@ -1,6 +1,7 @@
 #include "host/zamhost/session.h"
 
 #include "host/common/exit_codes.h"
+#include "host/common/poll_output.h"
 
 namespace zamhost {
 
@@ -19,7 +20,11 @@ bool Session::Start() {
 MessageSink Session::DefaultSink() const {
   if (options_.quiet || log_.UserFile()) return [](const DriverMessage &) {};
   if (options_.sink) return options_.sink;
-  return &DriverLog::PrintToStderr;
+  return [](const DriverMessage &message) {
+    fflush(stdout);
+    fprintf(stderr, "%s [qorpro %d] %s\n", TimeStamp().c_str(), message.level, message.text.c_str());
+    fflush(stderr);
+  };
 }
 
 int Fail(int code, const std::string &message) {

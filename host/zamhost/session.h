@@ -18,6 +18,8 @@ using namespace n2host;
 struct GlobalOptions {
   std::string driverPath;  // empty: libzamkt.so beside zamhost
   bool quiet = false;      // hide the driver's messages
+  bool verbose = false;    // show the driver's start-up lines too
+  bool latin1 = false;     // gate lists are Latin-1 text
   // Where the driver's messages go instead of standard error (the demo
   // shows them under its own lines).
   MessageSink sink;
@@ -39,6 +41,10 @@ class Session {
   // The usual way of the driver's messages: the user's QORPRO_LOG file
   // (already written), or standard error; nothing with --quiet.
   MessageSink DefaultSink() const;
+
+  // True when the driver's messages reach the user's screen (not --quiet,
+  // and no QORPRO_LOG file of the user's takes them).
+  bool ShowsMessages() const { return !options_.quiet && !log_.UserFile(); }
 
  private:
   GlobalOptions options_;
