@@ -386,6 +386,18 @@ TEST(ModbusServer, AnswersAWriteOnceDoneWhenSoConfigured) {
   }
 }
 
+TEST(ModbusServer, AWriteNotDoneInTimeAnswersTargetFailedAndTheClientGoesOn) {
+  Rig rig("reply_writes = \"done\"\nwrite_done_timeout_ms = 200\n");
+  ASSERT_TRUE(rig.ok());
+  rig.PollAll();
+  ModbusClient client(rig.port());
+  EXPECT_EQ(client.WriteBit(0, true), EMBXGTAR);
+  // The write is still queued and is carried out later; its completion
+  // finds no one waiting, and the client's next request is answered.
+  EXPECT_EQ(rig.Carry().size(), 1u);
+  EXPECT_EQ(client.Bits(true, 0, 2).size(), 2u);
+}
+
 TEST(ModbusServer, ServesTenClientsAtOnce) {
   Rig rig("max_clients = 10\n");
   ASSERT_TRUE(rig.ok());

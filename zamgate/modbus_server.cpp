@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -211,7 +212,10 @@ void ModbusServer::Run() {
       // next request is answered after this one.
       fds.push_back({client->fd, static_cast<short>(client->waiting ? 0 : POLLIN), 0});
     }
-    if (poll(fds.data(), fds.size(), kTickMs) < 0 && errno != EINTR) break;
+    if (poll(fds.data(), fds.size(), kTickMs) < 0 && errno != EINTR) {
+      log(std::string("modbus: the server stops: ") + strerror(errno));
+      break;
+    }
     SteadyClock::time_point now = SteadyClock::now();
 
     if (fds[0].revents & POLLIN) {
