@@ -466,5 +466,19 @@ TEST(ModbusServer, TurnsAwayConnectionsBeyondTheLimit) {
   EXPECT_EQ(counters.clients, 2);
 }
 
+TEST(ModbusServer, APortInUseIsRefusedWithItsAddress) {
+  Rig first("");
+  ASSERT_TRUE(first.ok());
+  ModbusConfig config;
+  config.port = first.port();
+  GateStore store("test", {});
+  WriteQueue queue({}, {}, 1);
+  GatewayModbusSource source(store, queue);
+  ModbusServer second(config, source);
+  std::string error;
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace zamgate
