@@ -35,7 +35,7 @@ const std::string kGates =
     "[[gate]]\nname = \"Open AO3\"\ngas = \"005AO003\"\ntype = \"real\"\nwritable = true\n"
     "[[gate]]\nname = \"XT input\"\ngas = \"010XP01AI1\"\ntype = \"real\"\n";
 
-const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d))");
 
 int WritesOnTheLine(const std::string &simLog) {
   return CountOf(simLog, "mem-write:") + CountOf(simLog, "area-write:") + CountOf(simLog, "n2open-write:");
@@ -109,6 +109,7 @@ TEST_F(ZamgateMqtt, RefusedSetsNeverReachTheLine) {
       {"Output 3", "1", "not writable"},
       {"Setpoint", "", "no value"},
   };
+  ASSERT_TRUE(WaitOnline(broker_.port(), "bus1"));
   for (const Refused &row : refused) results.Publish(Topic(row.gate) + "/set", row.payload);
   ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= std::size(refused); }, 10000))
       << results.Messages().size();
@@ -192,6 +193,35 @@ TEST_F(ZamgateMqtt, SigtermPublishesOfflineAndEndsCleanly) {
   // The port was closed: zamhost opens it at once.
   RunResult read = RunZamhost({"--quiet", "read", "--port", sim_.port(), "--timeout", "100", "001PM01LSP"});
   EXPECT_EQ(read.exitCode, 0) << read.err;
+}
+
+TEST(ZamgatePortLoss, ALostPortIsReopenedAndTheStatusSaysSoMeanwhile) {
+  TempFolder folder;
+  const std::string link = folder.File("bus");
+  Broker broker;
+  auto sim = std::make_unique<Simulator>(std::vector<std::string>{"--static", "--link", link});
+  ASSERT_FALSE(sim->port().empty());
+  std::string config = GatewayConfigText("bus1", *sim, broker.port(), kGates);
+  config.replace(config.find(sim->port()), sim->port().size(), link);
+  Subscriber live(broker.port(), "test/bus1/#");
+  Gateway gateway(config);
+  ASSERT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "good"; }))
+      << gateway.Log();
+
+  sim->Stop();  // the other end of the line goes away
+  EXPECT_TRUE(live.WaitFor("test/bus1/status", [](const json &m) { return m["port"] == "lost"; }, 15000))
+      << gateway.Log();
+  EXPECT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "stale"; }, 5000));
+  EXPECT_TRUE(Contains(gateway.Log(), "port lost")) << gateway.Log();
+
+  Simulator back({"--static", "--link", link});
+  ASSERT_FALSE(back.port().empty()) << back.Log();
+  EXPECT_TRUE(live.WaitFor("test/bus1/status", [](const json &m) { return m["port"] == "open"; }, 30000))
+      << gateway.Log();
+  live.Clear();
+  EXPECT_TRUE(live.WaitFor("test/bus1/Setpoint", [](const json &m) { return m["quality"] == "good"; }, 15000))
+      << gateway.Log();
+  EXPECT_TRUE(Contains(gateway.Log(), "port back")) << gateway.Log();
 }
 
 }  // namespace

@@ -126,4 +126,23 @@ TEST(ZamgateSite, ADeadbandHoldsBackSmallChangesOfAReal) {
   for (const Message &message : watcher.On("test/bus1/Raw")) EXPECT_EQ(json::parse(message.payload)["quality"], "good");
 }
 
+TEST(ZamgateSite, WritesTheStationRefusesOrNobodyAnswersAreAnsweredSo) {
+  Simulator sim({"--static"});
+  Broker broker;
+  Subscriber results(broker.port(), "test/bus1/+/set/result");
+  Gateway gateway(GatewayConfigText(
+      "bus1", sim, broker.port(),
+      "[[gate]]\nname = \"Ghost\"\ngas = \"005AO020\"\ntype = \"real\"\nwritable = true\n"  // no object 20
+      "[[gate]]\nname = \"Absent\"\ngas = \"030PM01LSP\"\ntype = \"real\"\nwritable = true\n"));  // nobody at 30
+  ASSERT_TRUE(WaitOnline(broker.port(), "bus1")) << gateway.Log();
+  results.Publish("test/bus1/Ghost/set", "1.5");
+  results.Publish("test/bus1/Absent/set", "1.5");
+  ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= 2; }, 20000)) << gateway.Log();
+  json ghost = results.Last("test/bus1/Ghost/set/result");
+  EXPECT_EQ(ghost["outcome"], "refused by the station") << ghost;
+  EXPECT_TRUE(Contains(ghost["text"].get<std::string>(), "the station refused")) << ghost;
+  json absent = results.Last("test/bus1/Absent/set/result");
+  EXPECT_EQ(absent["outcome"], "no reply") << absent;
+}
+
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "zamgate/gate_store.h"
-#include "zamgate/station_times.h"
 
 namespace {
 
@@ -60,22 +59,6 @@ TEST(ZamgateStore, KeepsTheLastEventsOnly) {
 TEST(ZamgateStore, IsoTimeIsUtcWithMilliseconds) {
   EXPECT_EQ(zamgate::IsoTime(zamgate::WallClock::time_point(std::chrono::milliseconds(1700000000123))),
             "2023-11-14T22:13:20.123Z");
-}
-
-TEST(ZamgateStationTimes, MedianAndP95ByNearestRankOfRepliedRequests) {
-  zamgate::StationTimes times;
-  for (int ms = 1; ms <= 20; ++ms) times.Record(1, 0, ms);
-  times.Record(1, 2, 5000);  // no reply: no response time
-  zamgate::StationState state;
-  state.station = 1;
-  times.Fill(&state);
-  EXPECT_EQ(state.medianMs, 10);
-  EXPECT_EQ(state.p95Ms, 19);
-  EXPECT_NE(state.lastReply, zamgate::WallClock::time_point{});
-  zamgate::StationState silent;
-  silent.station = 30;
-  times.Fill(&silent);
-  EXPECT_FALSE(silent.medianMs.has_value());
 }
 
 }  // namespace

@@ -219,6 +219,13 @@ class Subscriber {
   std::vector<Message> messages_;
 };
 
+// Waits until the gateway's status reads online: from then on it takes sets.
+inline bool WaitOnline(int brokerPort, const std::string &gatewayId, int timeoutMs = 15000) {
+  Subscriber status(brokerPort, "test/" + gatewayId + "/status");
+  return status.WaitFor("test/" + gatewayId + "/status", [](const json &m) { return m["state"] == "online"; },
+                        timeoutMs);
+}
+
 // zamgate from a configuration the test writes; its log in a file.
 class Gateway {
  public:

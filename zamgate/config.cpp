@@ -26,7 +26,7 @@ const TableKeys kKnownKeys[] = {
     {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus"}},
     {"gateway", {"id", "driver"}},
     {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
-    {"poll", {"interval_ms", "demote_after", "retry_every", "blocks"}},
+    {"poll", {"interval_ms", "demote_after", "retry_every", "blocks", "reopen_first_ms", "reopen_max_ms"}},
     {"gates", {"csv", "writable", "deadband"}},
     {"gate", {"name", "gas", "type", "writable", "deadband"}},
     {"writes", {"queue_size"}},
@@ -208,7 +208,9 @@ bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigError &fail)
   return GetInt(*poll, "interval_ms", 0, 3600000, &settings.intervalMs, fail) &&
          GetInt(*poll, "demote_after", 1, 100, &settings.demoteAfter, fail) &&
          GetInt(*poll, "retry_every", 1, 1000, &settings.retryEvery, fail) &&
-         GetBool(*poll, "blocks", &settings.blocks, fail);
+         GetBool(*poll, "blocks", &settings.blocks, fail) &&
+         GetInt(*poll, "reopen_first_ms", 10, 600000, &settings.reopen.firstMs, fail) &&
+         GetInt(*poll, "reopen_max_ms", 10, 3600000, &settings.reopen.longestMs, fail);
 }
 
 // The index of the gate of that name, or -1.

@@ -37,7 +37,7 @@ int GateStore::IndexOf(const std::string &name) const {
 }
 
 void GateStore::UpdateGate(size_t index, const std::string &status, const std::optional<n2host::GateValue> &value,
-                           bool stationDemoted, WallClock::time_point at) {
+                           bool held, WallClock::time_point at) {
   GateState changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -51,7 +51,7 @@ void GateStore::UpdateGate(size_t index, const std::string &status, const std::o
       gate.value = *value;
       gate.goodAt = at;
     }
-    Quality quality = value ? Quality::kGood : (stationDemoted && gate.hasValue ? Quality::kStale : Quality::kFailed);
+    Quality quality = value ? Quality::kGood : (held && gate.hasValue ? Quality::kStale : Quality::kFailed);
     differs = differs || quality != gate.quality;
     gate.quality = quality;
     if (!differs) return;

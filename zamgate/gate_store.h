@@ -57,9 +57,10 @@ struct StationState {
   bool demoted = false;
   long requests = 0;
   long failures = 0;
-  std::optional<double> medianMs;  // response time of its recent requests
+  std::optional<double> goodShare;  // 0..1 of requests that returned 0; none before the first
+  std::optional<double> medianMs;   // response time of its recent requests
   std::optional<double> p95Ms;
-  WallClock::time_point lastReply{};  // zero: never answered
+  std::string lastReply;            // ISO 8601 time stamp; "" when it never answered
 };
 
 struct GatewayEvent {
@@ -90,10 +91,11 @@ class GateStore {
   // -1 when no gate has that name.
   int IndexOf(const std::string &name) const;
 
-  // Poll thread: a gate's read. A changed value or quality bumps the version
-  // and tells the listeners.
+  // Poll thread: a gate's read. held: the station is demoted or the port
+  // lost, so that a failed read shows the last good value as stale. A changed
+  // value or quality bumps the version and tells the listeners.
   void UpdateGate(size_t index, const std::string &status, const std::optional<n2host::GateValue> &value,
-                  bool stationDemoted, WallClock::time_point at);
+                  bool held, WallClock::time_point at);
   void SetStations(std::vector<StationState> stations);
   void SetPort(bool open, const std::string &text);
   void SetMqttConnected(bool connected);

@@ -19,7 +19,6 @@
 #include "zamgate/metrics.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/mqtt_face.h"
-#include "zamgate/station_times.h"
 #include "zamgate/write_queue.h"
 #include "zamgate/write_runner.h"
 
@@ -119,11 +118,9 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   if (!LoadDriver(config, &driver)) return kGatewayDriver;
   n2host::DriverLog log;
   n2host::Channel channel(driver, log);
-  MessageCapture capture;
-  channel.SetSink([&capture](const n2host::DriverMessage &message) {
-    if (capture.active) capture.messages.push_back(message);
-    EventLog::Note("driver: " + message.text);
-  });
+  // The driver's messages that explain a failure go to the log; those of
+  // requests that went well would only bury them.
+  channel.SetSink([](const n2host::DriverMessage &message) { EventLog::Note("driver: " + message.text); }, true);
   std::string error;
   int code = 0;
   if (!channel.Open(config.channel, &error, &code)) {
@@ -136,11 +133,10 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   GateStore store(config.gatewayId, InitialStates(gates, config));
   EventLog events(&store);
   GatewayMetrics metrics(config.gatewayId);
-  StationTimes times;
   std::vector<bool> writable;
   for (const GateOptions &options : config.gateOptions) writable.push_back(options.writable);
   WriteQueue writes(gates, writable, static_cast<size_t>(config.writeQueueSize));
-  WriteRunner runner(channel, writes, store, capture, events);
+  WriteRunner runner(channel, writes, store, events);
   runner.SetResultObserver([&metrics](const WriteResult &result) { metrics.Write(result.outcome); });
 
   std::optional<ModbusFace> modbus;
@@ -174,25 +170,23 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     return kGatewayFace;
   }
 
-  GatewayOutput output(store, events, times);
+  GatewayOutput output(store, events);
   n2host::Poller poller(channel, gates, config.poll, output, stop);
   double busySeconds = 0;
-  poller.SetBetweenRequests([&] {
-    runner.RunPending();
-    capture.messages.clear();
-    capture.active = true;
-  });
+  poller.SetBetweenRequests([&] { runner.RunPending(); });
   poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took,
                                 const std::vector<n2host::GateReading> &readings) {
-    capture.active = false;
     output.Request(request, status, readings);
     double seconds = std::chrono::duration<double>(took).count();
     busySeconds += seconds;
-    times.Record(request.station, status, seconds * 1000);
-    metrics.Request(request.station, FailureOf(status, capture.messages), seconds);
+    metrics.Request(request.station, FailureOf(status, channel.lastMessages()), seconds);
   });
-  output.SetAfterCycle([&](const n2host::CycleView &view) {
+  output.SetAfterCycle([&](const n2host::CycleView &view, bool portChanged) {
     for (const auto &[station, stats] : view.health->stations()) metrics.StationUp(station, !stats.demoted);
+    if (portChanged) {
+      metrics.Port(view.port == nullptr || !view.port->lost());
+      mqtt.PortChanged();
+    }
     mqtt.AfterCycle();
   });
 

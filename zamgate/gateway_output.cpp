@@ -19,12 +19,19 @@ void GatewayOutput::Start(const std::vector<std::string> &planLines) {
 void GatewayOutput::Cycle(const n2host::CycleView &view) {
   const std::vector<n2host::GateReading> &readings = *view.readings;
   const std::vector<n2host::Gate> &gates = *view.gates;
+  const bool portOpen = view.port == nullptr || !view.port->lost();
+  const bool portChanged = portOpen != portOpen_;
+  portOpen_ = portOpen;
+  if (portChanged) store_.SetPort(portOpen, portOpen ? "" : view.port->Describe());
   for (size_t i = 0; i < readings.size() && i < store_.gateCount(); ++i) {
     const n2host::GateReading &reading = readings[i];
     if (!reading.readThisCycle) continue;
     std::optional<n2host::GateValue> value;
     if (reading.hasValue) value = reading.value;
-    store_.UpdateGate(i, reading.status, value, view.health->Demoted(gates[i].station), WallClock::now());
+    // A demoted station's gates, and every gate while the port is lost, show
+    // their last good value as stale.
+    const bool held = view.health->Demoted(gates[i].station) || !portOpen;
+    store_.UpdateGate(i, reading.status, value, held, WallClock::now());
   }
   std::vector<StationState> stations;
   for (const auto &[station, stats] : view.health->stations()) {
@@ -33,11 +40,15 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
     state.demoted = stats.demoted;
     state.requests = stats.requests;
     state.failures = stats.failures;
-    times_.Fill(&state);
+    state.goodShare = stats.requests > 0 ? std::optional<double>(n2host::GoodShare(stats)) : std::nullopt;
+    const double median = n2host::ResponsePercentileMs(stats, 50), p95 = n2host::ResponsePercentileMs(stats, 95);
+    if (median >= 0) state.medianMs = median;
+    if (p95 >= 0) state.p95Ms = p95;
+    state.lastReply = stats.lastReply;
     stations.push_back(state);
   }
   store_.SetStations(std::move(stations));
-  if (after_) after_(view);
+  if (after_) after_(view, portChanged);
 }
 
 void GatewayOutput::Event(const std::string &, const std::string &text) { events_.Add(text); }

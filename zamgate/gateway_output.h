@@ -10,17 +10,17 @@
 #include "host/common/poll_plan.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
-#include "zamgate/station_times.h"
 
 namespace zamgate {
 
 class GatewayOutput : public n2host::PollOutput {
  public:
-  GatewayOutput(GateStore &store, const EventLog &events, const StationTimes &times)
-      : store_(store), events_(events), times_(times) {}
+  GatewayOutput(GateStore &store, const EventLog &events) : store_(store), events_(events) {}
 
-  // Called after every cycle's store update (the MQTT refresh, metrics).
-  void SetAfterCycle(std::function<void(const n2host::CycleView &)> after) { after_ = std::move(after); }
+  // Called after every cycle's store update (the MQTT refresh, metrics);
+  // portChanged when the port was lost or came back in the cycle.
+  using AfterCycle = std::function<void(const n2host::CycleView &, bool portChanged)>;
+  void SetAfterCycle(AfterCycle after) { after_ = std::move(after); }
 
   // After each request: the values it read go to the store at once, so that
   // a change is published within a cycle of happening. Failures wait for the
@@ -36,8 +36,8 @@ class GatewayOutput : public n2host::PollOutput {
  private:
   GateStore &store_;
   const EventLog &events_;
-  const StationTimes &times_;
-  std::function<void(const n2host::CycleView &)> after_;
+  AfterCycle after_;
+  bool portOpen_ = true;
 };
 
 }  // namespace zamgate

@@ -120,8 +120,10 @@ void MqttFace::Connected(int rc) {
   metrics_.MqttConnected(true);
   events_.Add(std::string(everConnected_.exchange(true) ? "reconnected" : "connected") + " to the MQTT broker " +
               config_.host + ":" + std::to_string(config_.port));
-  PublishStatus(true);
+  // Subscribed before "online" goes out: the broker handles both in order,
+  // so a client that sees the gateway online can send it sets.
   mosquitto_subscribe(client_, nullptr, (base_ + "+" + kSetSuffix).c_str(), 1);
+  PublishStatus(true);
   // The broker may have lost the retained values: every one again.
   for (size_t i = 0; i < store_.gateCount(); ++i) PublishGate(store_.Gate(i), true);
   PublishStations();

@@ -42,12 +42,10 @@ json StationJson(const StationState &station) {
   json out;
   out["station"] = station.station;
   out["state"] = station.demoted ? "demoted" : "up";
-  out["good_share"] = station.requests == 0 ? json(nullptr)
-                                            : json(static_cast<double>(station.requests - station.failures) /
-                                                   static_cast<double>(station.requests));
+  out["good_share"] = station.goodShare ? json(*station.goodShare) : json(nullptr);
   out["median_ms"] = station.medianMs ? json(Rounded(*station.medianMs)) : json(nullptr);
   out["p95_ms"] = station.p95Ms ? json(Rounded(*station.p95Ms)) : json(nullptr);
-  out["last_reply"] = station.lastReply == WallClock::time_point{} ? json(nullptr) : json(IsoTime(station.lastReply));
+  out["last_reply"] = station.lastReply.empty() ? json(nullptr) : json(station.lastReply);
   out["requests"] = station.requests;
   out["failures"] = station.failures;
   return out;

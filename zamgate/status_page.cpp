@@ -61,16 +61,15 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now)
           "<th>p95</th><th>last reply</th></tr>";
   for (const StationState &station : snapshot.stations) {
     std::string share = "-";
-    if (station.requests > 0) {
+    if (station.goodShare) {
       char text[16];
-      snprintf(text, sizeof text, "%.1f %%", 100.0 * static_cast<double>(station.requests - station.failures) /
-                                                 static_cast<double>(station.requests));
+      snprintf(text, sizeof text, "%.1f %%", 100.0 * *station.goodShare);
       share = text;
     }
     std::string state = station.demoted ? "demoted" : "up";
     page += "<tr>" + Cell(std::to_string(station.station)) + Cell(state, state) + Cell(share) +
             Cell(Millis(station.medianMs)) + Cell(Millis(station.p95Ms)) +
-            Cell(station.lastReply == WallClock::time_point{} ? "never" : IsoTime(station.lastReply)) + "</tr>";
+            Cell(station.lastReply.empty() ? "never" : station.lastReply) + "</tr>";
   }
   page += "</table>";
 

@@ -1,7 +1,7 @@
 #include "zamgate/write_queue.h"
 
 #include "host/common/gate_types.h"
-#include "host/common/stored_value.h"
+#include "host/common/write_check.h"
 #include "host/common/text_util.h"
 
 namespace zamgate {
@@ -41,29 +41,21 @@ bool WriteQueue::Check(const std::string &gateName, const std::string &valueText
   const n2host::Gate &gate = gates_[static_cast<size_t>(index)];
   write->gateIndex = static_cast<size_t>(index);
   std::string_view text = n2host::Trim(valueText);
-  if (gate.meaning.kind == n2host::PointKind::kOverride && text.empty()) {
-    // An override tag written without data releases the override.
-    write->release = true;
-    write->value = n2host::GateValue{gate.type, 0, 0};
-    return true;
-  }
-  if (text.empty()) {
+  std::optional<std::string> typed;
+  if (!text.empty()) {
+    typed = std::string(text);
+  } else if (gate.meaning.kind != n2host::PointKind::kOverride) {
     *why = "no value given for '" + gateName + "'";
     return false;
   }
-  std::string error;
-  if (!n2host::ParseValue(gate.meaning, gate.type, text, &write->value, &error)) {
-    *why = gateName + ": " + error;
+  // The same checks as zamhost write: the value read for the gate, then
+  // every rule by which the driver would refuse it before sending.
+  std::string reason;
+  if (!n2host::PrepareWrite(gate, typed, &write->value, &reason)) {
+    *why = gateName + ": " + reason;
     return false;
   }
-  if (gate.type == kGateReal && !gate.meaning.n2open) {
-    // The driver refuses a System 91 real it cannot encode.
-    double stored = 0, step = 0;
-    if (!n2host::N2RealOf(static_cast<float>(write->value.real), &stored, &step)) {
-      *why = gateName + ": " + std::string(valueText) + " is out of range for an N2 real";
-      return false;
-    }
-  }
+  write->release = !typed;
   return true;
 }
 

@@ -8,29 +8,15 @@
 #include <vector>
 
 #include "host/common/channel.h"
-#include "host/common/driver_log.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
 #include "zamgate/write_queue.h"
 
 namespace zamgate {
 
-// The driver's messages of the request in progress, when someone listens:
-// the channel's sink hands every message here first.
-struct MessageCapture {
-  bool active = false;
-  std::vector<n2host::DriverMessage> messages;
-};
-
-// The outcome of a write from the driver's status and the messages it logged.
-// writeStatus 0 leaves the read-back to decide.
-WriteOutcome ClassifyWriteFailure(int32_t writeStatus, const std::vector<n2host::DriverMessage> &messages,
-                                  std::string *text);
-
 class WriteRunner {
  public:
-  WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore &store, MessageCapture &capture,
-              const EventLog &events);
+  WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore &store, const EventLog &events);
 
   // Every write queued now, one after another.
   void RunPending();
@@ -43,7 +29,6 @@ class WriteRunner {
   n2host::Channel &channel_;
   WriteQueue &queue_;
   GateStore &store_;
-  MessageCapture &capture_;
   const EventLog &events_;
   std::function<void(const WriteResult &)> observer_;
 };
