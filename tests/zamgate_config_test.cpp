@@ -147,12 +147,12 @@ class ZamgateWriteQueue : public ::testing::Test {
     options.stationTypes = {"5=N2OPEN"};
     int code = 0;
     ASSERT_TRUE(channel_->Open(options, &error, &code)) << error;
-    std::vector<n2host::GateSpec> specs = {{"Setpoint", "001PM01LSP", -1, ""},
+    std::vector<n2host::GateSpec> listed = {{"Setpoint", "001PM01LSP", -1, ""},
                                            {"Start", "001TS01START1", -1, ""},
                                            {"Days", "001TS01DAYS1", -1, ""},
                                            {"Input", "001AI01AI", -1, ""},
                                            {"Override", "005AO001_O", -1, ""}};
-    gates_ = n2host::ResolveGates(*channel_, specs);
+    gates_ = n2host::ResolveGates(*channel_, listed);
     for (const n2host::Gate &gate : gates_) ASSERT_TRUE(gate.valid) << gate.spec.gas;
   }
 

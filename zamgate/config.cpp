@@ -221,15 +221,15 @@ int FindGate(const GatewayConfig &config, const std::string &name) {
   return -1;
 }
 
-bool AddGate(GatewayConfig *config, const GateSpec &spec, const GateOptions &options, const toml::node *where,
+bool AddGate(GatewayConfig *config, const GateSpec &named, const GateOptions &options, const toml::node *where,
              ConfigError &fail) {
   std::string why;
   auto refuse = [&](const std::string &reason) {
-    return where != nullptr ? fail.At(*where, reason) : fail.File(spec.origin + ": " + reason);
+    return where != nullptr ? fail.At(*where, reason) : fail.File(named.origin + ": " + reason);
   };
-  if (!UsableTopicName(spec.name, &why)) return refuse("gate name '" + spec.name + "' " + why);
-  if (FindGate(*config, spec.name) >= 0) return refuse("gate name '" + spec.name + "' is used twice");
-  config->gates.push_back(spec);
+  if (!UsableTopicName(named.name, &why)) return refuse("gate name '" + named.name + "' " + why);
+  if (FindGate(*config, named.name) >= 0) return refuse("gate name '" + named.name + "' is used twice");
+  config->gates.push_back(named);
   config->gateOptions.push_back(options);
   return true;
 }
@@ -241,25 +241,25 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigError
   for (const toml::node &node : *list->as_array()) {
     const toml::table &table = *node.as_table();
     if (!CheckKeys(table, "gate", fail)) return false;
-    GateSpec spec;
+    GateSpec named;
     GateOptions options;
     std::string typeName;
-    if (!GetString(table, "gas", &spec.gas, fail) || !GetString(table, "name", &spec.name, fail) ||
+    if (!GetString(table, "gas", &named.gas, fail) || !GetString(table, "name", &named.name, fail) ||
         !GetString(table, "type", &typeName, fail) || !GetBool(table, "writable", &options.writable, fail)) {
       return false;
     }
-    if (spec.gas.empty()) return fail.At(table, "[[gate]] without gas");
-    if (spec.name.empty()) spec.name = spec.gas;
+    if (named.gas.empty()) return fail.At(table, "[[gate]] without gas");
+    if (named.name.empty()) named.name = named.gas;
     std::optional<int> type = n2host::GateTypeFromName(typeName);
     if (!type) {
       return fail.At(*table.get("type"), "unknown gate type '" + typeName + "': int16, uint16, real, int32, digital or auto");
     }
-    spec.type = *type;
+    named.type = *type;
     if (const toml::node *deadband = table.get("deadband")) {
       if (!GetNumber(*deadband, "deadband", &options.deadband, fail)) return false;
     }
-    spec.origin = config->file + ":" + std::to_string(table.source().begin.line);
-    if (!AddGate(config, spec, options, &table, fail)) return false;
+    named.origin = config->file + ":" + std::to_string(table.source().begin.line);
+    if (!AddGate(config, named, options, &table, fail)) return false;
   }
   return true;
 }
@@ -271,11 +271,11 @@ bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigError &fail
   if (gates != nullptr && gates->get("csv") != nullptr) {
     std::string csv;
     if (!GetString(*gates, "csv", &csv, fail)) return false;
-    std::vector<GateSpec> specs;
+    std::vector<GateSpec> listed;
     std::string why;
-    if (!n2host::LoadGateList(Beside(config->file, csv), &specs, &why)) return fail.At(*gates->get("csv"), why);
-    for (const GateSpec &spec : specs) {
-      if (!AddGate(config, spec, GateOptions{}, nullptr, fail)) return false;
+    if (!n2host::LoadGateList(Beside(config->file, csv), &listed, &why)) return fail.At(*gates->get("csv"), why);
+    for (const GateSpec &named : listed) {
+      if (!AddGate(config, named, GateOptions{}, nullptr, fail)) return false;
     }
   }
   if (!ReadInlineGates(root, config, fail)) return false;

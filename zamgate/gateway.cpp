@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -29,6 +30,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 // The longest the poll thread waits before it looks at the stop flag again.
 constexpr auto kStopCheck = std::chrono::milliseconds(100);
+// The shortest cycle while the port is lost (its reopen has its own back-off).
+constexpr int kLostPortCycleMs = 100;
 
 bool LoadDriver(const GatewayConfig &config, n2host::DriverLibrary *driver) {
   std::string error;
@@ -193,18 +196,19 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   EventLog::Note("gateway " + config.gatewayId + " polls " + std::to_string(gates.size()) + " gates on " +
                  config.channel.port + " every " + std::to_string(config.poll.intervalMs) + " ms");
   poller.Start();
-  auto cycleStart = SteadyClock::now();
-  auto previousStart = cycleStart;
   for (int cycle = 1; !stop; ++cycle) {
-    cycleStart = SteadyClock::now();
+    const auto cycleStart = SteadyClock::now();
     busySeconds = 0;
     poller.RunCycle(cycle);
-    const auto cycleEnd = SteadyClock::now();
-    metrics.Cycle(std::chrono::duration<double>(cycleEnd - cycleStart).count(), busySeconds,
-                  std::chrono::duration<double>(cycleEnd - (cycle == 1 ? cycleStart : previousStart)).count());
-    previousStart = cycleStart;
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - cycleStart).count();
+    // The line's share of the cycle's time slot: the interval, or the cycle
+    // itself when it runs longer.
+    metrics.Cycle(seconds, busySeconds, std::max(seconds, config.poll.intervalMs / 1000.0));
+    // While the port is lost a cycle sends nothing: it must not spin.
+    const int waitMs = poller.port().state == n2host::PortState::kLost ? std::max(config.poll.intervalMs, kLostPortCycleMs)
+                                                                     : config.poll.intervalMs;
     // Until the next cycle: writes as they come.
-    const auto next = cycleStart + std::chrono::milliseconds(config.poll.intervalMs);
+    const auto next = cycleStart + std::chrono::milliseconds(waitMs);
     while (!stop) {
       auto now = SteadyClock::now();
       if (now >= next) break;

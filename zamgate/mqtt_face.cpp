@@ -11,6 +11,7 @@ namespace zamgate {
 namespace {
 
 constexpr const char *kSetSuffix = "/set";
+constexpr auto kStationEvery = std::chrono::seconds(10);
 
 // libmosquitto is set up once per process.
 struct MosquittoLibrary {
@@ -126,7 +127,7 @@ void MqttFace::Connected(int rc) {
   PublishStatus(true);
   // The broker may have lost the retained values: every one again.
   for (size_t i = 0; i < store_.gateCount(); ++i) PublishGate(store_.Gate(i), true);
-  PublishStations();
+  PublishStations(true);
 }
 
 void MqttFace::Disconnected(int rc) {
@@ -203,16 +204,23 @@ void MqttFace::AfterCycle() {
     }
     if (refresh) PublishGate(store_.Gate(i), true);
   }
-  PublishStations();
+  PublishStations(false);
 }
 
 void MqttFace::PortChanged() {
   if (connected_) PublishStatus(true);
 }
 
-void MqttFace::PublishStations() {
+void MqttFace::PublishStations(bool force) {
+  // A station's figures move with every request: it is published when its
+  // state changes, and otherwise every kStationEvery at most.
+  const auto now = WallClock::now();
+  std::lock_guard<std::mutex> lock(publishedMutex_);
   for (const StationState &station : store_.Snapshot().stations) {
-    Publish(base_ + "stations/" + std::to_string(station.station), StationJson(station).dump(), true);
+    PublishedStation &last = publishedStations_[station.station];
+    if (!force && last.any && last.demoted == station.demoted && now - last.at < kStationEvery) continue;
+    if (!Publish(base_ + "stations/" + std::to_string(station.station), StationJson(station).dump(), true)) continue;
+    last = {true, station.demoted, now};
   }
 }
 

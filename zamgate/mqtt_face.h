@@ -67,7 +67,7 @@ class MqttFace {
   void Disconnected(int rc);
   void SetReceived(const std::string &topic, const std::string &payload);
   void PublishGate(const GateState &gate, bool force);
-  void PublishStations();
+  void PublishStations(bool force);
   void PublishStatus(bool online);
   void PublishResult(const std::string &gateName, const WriteResult &result);
   bool Publish(const std::string &topic, const std::string &payload, bool retain);
@@ -86,6 +86,12 @@ class MqttFace {
   bool loopRunning_ = false;  // poll thread only
   std::chrono::steady_clock::time_point nextTry_{};
   int backOffSeconds_ = 1;
+  struct PublishedStation {
+    bool any = false;
+    bool demoted = false;
+    WallClock::time_point at{};
+  };
+  std::map<int32_t, PublishedStation> publishedStations_;  // guarded by publishedMutex_
   std::mutex publishedMutex_;
   std::vector<Published> published_;  // per gate, what the broker holds
 };
