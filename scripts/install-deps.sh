@@ -33,6 +33,9 @@ command -v mosquitto_sub >/dev/null || packages+=(mosquitto-clients)
 command -v pkg-config >/dev/null || packages+=(pkg-config)
 command -v openssl >/dev/null || packages+=(openssl)
 command -v chromium >/dev/null || packages+=(chromium)
+# zamgate's Modbus TCP face: libmodbus; mbpoll for its tests and guide.
+[ -f /usr/include/modbus/modbus.h ] || packages+=(libmodbus-dev)
+command -v mbpoll >/dev/null || packages+=(mbpoll)
 
 if [ ${#packages[@]} -eq 0 ]; then
   exit 0

@@ -13,6 +13,7 @@
 #include "host/common/channel.h"
 #include "host/common/gate_list.h"
 #include "host/common/poller.h"
+#include "zamgate/modbus_config.h"
 
 namespace zamgate {
 
@@ -55,6 +56,7 @@ struct GatewayConfig {
   MqttConfig mqtt;
   HttpConfig http;
   std::string driverPath;  // empty: libzamkt.so beside zamgate
+  ModbusConfig modbus;     // [modbus]: the Modbus TCP face and its register map
 };
 
 // Parses the text of a configuration file. fileName prefixes messages and

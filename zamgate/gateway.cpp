@@ -18,6 +18,7 @@
 #include "zamgate/gateway_output.h"
 #include "zamgate/http_face.h"
 #include "zamgate/metrics.h"
+#include "zamgate/modbus_face.h"
 #include "zamgate/mqtt_face.h"
 #include "zamgate/write_queue.h"
 #include "zamgate/write_runner.h"
@@ -107,6 +108,10 @@ int CheckGatewayConfig(const GatewayConfig &config) {
           plan.size(), config.mqtt.host.c_str(), config.mqtt.port, config.mqtt.clientId.c_str(),
           config.mqtt.caFile.empty() ? "" : " over TLS",
           config.http.enabled ? (config.http.address + ":" + std::to_string(config.http.port)).c_str() : "off");
+  if (config.modbus.enabled) {
+    fprintf(stdout, "Modbus TCP %s:%d, unit %d, %zu gates mapped\n", config.modbus.address.c_str(), config.modbus.port,
+            config.modbus.unitId, config.modbus.map.size());
+  }
   fprintf(stdout, "%s\n", valid ? "configuration ok" : "configuration has invalid gates");
   return valid ? kGatewayOk : kGatewayInvalidGate;
 }
@@ -137,9 +142,24 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   WriteRunner runner(channel, writes, store, events);
   runner.SetResultObserver([&metrics](const WriteResult &result) { metrics.Write(result.outcome); });
 
+  std::optional<ModbusFace> modbus;
+  if (config.modbus.enabled) {
+    modbus.emplace(config.modbus, store, writes);
+    if (!modbus->Start(&error)) {
+      fprintf(stderr, "zamgate: %s\n", error.c_str());
+      return kGatewayFace;
+    }
+    EventLog::Note("Modbus TCP on " + config.modbus.address + ":" + std::to_string(modbus->port()) + ", unit " +
+                   std::to_string(config.modbus.unitId) + ", " + std::to_string(config.modbus.map.size()) +
+                   " gates mapped");
+  }
   std::optional<HttpFace> http;
   if (config.http.enabled) {
     http.emplace(config.http, store, metrics);
+    if (modbus) {
+      http->AddMetricsText([&] { return ModbusMetricsText(config.gatewayId, modbus->counters().Snapshot()); });
+      http->AddStatusSection([&] { return ModbusStatusHtml(config.modbus, modbus->port(), modbus->counters().Snapshot()); });
+    }
     if (!http->Start(&error)) {
       fprintf(stderr, "zamgate: %s\n", error.c_str());
       return kGatewayFace;
@@ -197,6 +217,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   }
 
   events.Add("stopping: status offline, port closed");
+  if (modbus) modbus->Stop();
   writes.Close();
   mqtt.Stop();
   if (http) http->Stop();

@@ -15,13 +15,20 @@ HttpFace::~HttpFace() { Stop(); }
 bool HttpFace::Start(std::string *error) {
   server_ = std::make_unique<httplib::Server>();
   server_->Get("/", [this](const httplib::Request &, httplib::Response &response) {
-    response.set_content(StatusPage(store_.Snapshot(), WallClock::now()), "text/html; charset=utf-8");
+    std::string page = StatusPage(store_.Snapshot(), WallClock::now());
+    std::string sections;
+    for (const auto &section : extraSections_) sections += section();
+    size_t end = page.rfind("</body>");
+    page.insert(end == std::string::npos ? page.size() : end, sections);
+    response.set_content(page, "text/html; charset=utf-8");
   });
   server_->Get("/api/state", [this](const httplib::Request &, httplib::Response &response) {
     response.set_content(StateJson(store_.Snapshot(), WallClock::now()).dump(2) + "\n", "application/json");
   });
   server_->Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
-    response.set_content(metrics_.Text(), "text/plain; version=0.0.4; charset=utf-8");
+    std::string text = metrics_.Text();
+    for (const auto &extra : extraMetrics_) text += extra();
+    response.set_content(text, "text/plain; version=0.0.4; charset=utf-8");
   });
   if (config_.port == 0) {
     port_ = server_->bind_to_any_port(config_.address);

@@ -4,9 +4,11 @@
 #ifndef ZAMKT_ZAMGATE_HTTP_FACE_H
 #define ZAMKT_ZAMGATE_HTTP_FACE_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "zamgate/config.h"
 #include "zamgate/gate_store.h"
@@ -23,6 +25,11 @@ class HttpFace {
   HttpFace(const HttpConfig &config, const GateStore &store, const GatewayMetrics &metrics);
   ~HttpFace();
 
+  // Another face's part of /metrics (Prometheus text) and of the status page
+  // (HTML), asked for at each request. Set before Start.
+  void AddMetricsText(std::function<std::string()> text) { extraMetrics_.push_back(std::move(text)); }
+  void AddStatusSection(std::function<std::string()> html) { extraSections_.push_back(std::move(html)); }
+
   // Binds (port 0: any free port) and starts serving. False with a message.
   bool Start(std::string *error);
   void Stop();
@@ -35,6 +42,8 @@ class HttpFace {
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
+  std::vector<std::function<std::string()>> extraMetrics_;
+  std::vector<std::function<std::string()>> extraSections_;
 };
 
 }  // namespace zamgate

@@ -1,6 +1,7 @@
 // zamgate: an unattended N2 gateway. One process serves one serial port:
 //   zamgate --config FILE          run until SIGTERM or SIGINT
 //   zamgate --check-config FILE    check the file and every gate, touching neither port nor broker
+//   zamgate --print-map FILE       the Modbus register map as CSV
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -10,6 +11,7 @@
 
 #include "zamgate/config.h"
 #include "zamgate/gateway.h"
+#include "zamgate/modbus_face.h"
 
 namespace {
 
@@ -20,7 +22,8 @@ void RequestStop(int) { g_stop = true; }
 int Usage(FILE *out, int code) {
   fprintf(out,
           "usage: zamgate --config FILE        run the gateway the file describes\n"
-          "       zamgate --check-config FILE  check the file and parse every gate through the driver\n");
+          "       zamgate --check-config FILE  check the file and parse every gate through the driver\n"
+          "       zamgate --print-map FILE     print the Modbus register map as CSV\n");
   return code;
 }
 
@@ -28,7 +31,8 @@ int Usage(FILE *out, int code) {
 
 int main(int argc, char **argv) {
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) return Usage(stdout, 0);
-  if (argc != 3 || (strcmp(argv[1], "--config") != 0 && strcmp(argv[1], "--check-config") != 0)) {
+  if (argc != 3 || (strcmp(argv[1], "--config") != 0 && strcmp(argv[1], "--check-config") != 0 &&
+                    strcmp(argv[1], "--print-map") != 0)) {
     return Usage(stderr, zamgate::kGatewayConfig);
   }
   zamgate::GatewayConfig config;
@@ -38,6 +42,7 @@ int main(int argc, char **argv) {
     return zamgate::kGatewayConfig;
   }
   if (strcmp(argv[1], "--check-config") == 0) return zamgate::CheckGatewayConfig(config);
+  if (strcmp(argv[1], "--print-map") == 0) return zamgate::PrintModbusMap(config, stdout, stderr);
 
   // A request in progress finishes (the driver retries through interrupted
   // waits); the gateway stops before the next one.
