@@ -19,8 +19,6 @@ namespace {
 
 constexpr size_t kRecentLines = 6;
 
-std::string ValueColumn(const GateReading &reading) { return reading.hasValue ? RawText(reading.value) : "-"; }
-
 std::string MeaningColumn(const Gate &gate, const GateReading &reading) {
   return reading.hasValue ? MeaningText(gate.meaning, reading.value) : "";
 }
