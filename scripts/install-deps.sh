@@ -22,14 +22,14 @@ compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >
   packages+=(libclang-rt-14-dev)
 
 # zamgate: TOML, MQTT (client library, broker and clients for the tests),
-# HTTP, Prometheus metrics, JSON; openssl and chromium for its tests.
+# HTTP, Prometheus metrics (JSON as zamhost above); openssl and chromium for
+# its tests.
 [ -f /usr/include/toml++/toml.h ] || packages+=(libtomlplusplus-dev)
 [ -f /usr/include/mosquitto.h ] || packages+=(libmosquitto-dev)
 command -v mosquitto >/dev/null || [ -x /usr/sbin/mosquitto ] || packages+=(mosquitto)
 command -v mosquitto_sub >/dev/null || packages+=(mosquitto-clients)
 [ -f /usr/include/httplib.h ] || packages+=(libcpp-httplib-dev)
 [ -f /usr/include/prometheus/registry.h ] || packages+=(prometheus-cpp-dev)
-[ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
 command -v pkg-config >/dev/null || packages+=(pkg-config)
 command -v openssl >/dev/null || packages+=(openssl)
 command -v chromium >/dev/null || packages+=(chromium)
