@@ -10,6 +10,7 @@
 #include "host/common/station_types_file.h"
 #include "host/common/text_util.h"
 #include "zamgate/modbus_face.h"
+#include "zamgate/toml_fields.h"
 
 namespace zamgate {
 namespace {
@@ -46,24 +47,6 @@ constexpr NamedCode kParities[] = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark"
 // Gateway topic levels that a gate name may not take.
 const char *const kReservedNames[] = {"status", "stations"};
 
-class ConfigError {
- public:
-  ConfigError(std::string file, std::string *out) : file_(std::move(file)), out_(out) {}
-  bool At(const toml::node &node, const std::string &reason) {
-    int line = static_cast<int>(node.source().begin.line);
-    *out_ = file_ + (line > 0 ? ":" + std::to_string(line) : "") + ": " + reason;
-    return false;
-  }
-  bool File(const std::string &reason) {
-    *out_ = file_ + ": " + reason;
-    return false;
-  }
-
- private:
-  std::string file_;
-  std::string *out_;
-};
-
 std::string FolderOf(const std::string &file) {
   size_t slash = file.rfind('/');
   return slash == std::string::npos ? "." : file.substr(0, slash);
@@ -75,7 +58,7 @@ std::string Beside(const std::string &configFile, const std::string &path) {
   return FolderOf(configFile) + "/" + path;
 }
 
-bool CheckKeys(const toml::table &table, const std::string &name, ConfigError &fail) {
+bool CheckKeys(const toml::table &table, const std::string &name, ConfigRefusal &fail) {
   for (const TableKeys &known : kKnownKeys) {
     if (name != known.table) continue;
     for (const auto &[key, node] : table) {
@@ -88,29 +71,8 @@ bool CheckKeys(const toml::table &table, const std::string &name, ConfigError &f
   return true;
 }
 
-// Typed lookups that refuse a value of the wrong kind or out of range.
-bool GetString(const toml::table &table, const char *key, std::string *value, ConfigError &fail) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return true;
-  if (!node->is_string()) return fail.At(*node, std::string(key) + " must be text in quotes");
-  *value = node->as_string()->get();
-  return true;
-}
-
-bool GetInt(const toml::table &table, const char *key, int low, int high, int *value, ConfigError &fail) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return true;
-  if (!node->is_integer()) return fail.At(*node, std::string(key) + " must be a whole number");
-  int64_t number = node->as_integer()->get();
-  if (number < low || number > high) {
-    return fail.At(*node, std::string(key) + " must lie between " + std::to_string(low) + " and " +
-                              std::to_string(high) + ", not " + std::to_string(number));
-  }
-  *value = static_cast<int>(number);
-  return true;
-}
-
-bool GetBool(const toml::table &table, const char *key, bool *value, ConfigError &fail) {
+// Typed lookups beyond those of toml_fields.h.
+bool GetBool(const toml::table &table, const char *key, bool *value, ConfigRefusal &fail) {
   const toml::node *node = table.get(key);
   if (node == nullptr) return true;
   if (!node->is_boolean()) return fail.At(*node, std::string(key) + " must be true or false");
@@ -118,7 +80,7 @@ bool GetBool(const toml::table &table, const char *key, bool *value, ConfigError
   return true;
 }
 
-bool GetNumber(const toml::node &node, const std::string &what, double *value, ConfigError &fail) {
+bool GetNumber(const toml::node &node, const std::string &what, double *value, ConfigRefusal &fail) {
   if (node.is_integer()) {
     *value = static_cast<double>(node.as_integer()->get());
   } else if (node.is_floating_point()) {
@@ -130,7 +92,7 @@ bool GetNumber(const toml::node &node, const std::string &what, double *value, C
   return true;
 }
 
-const toml::table *SubTable(const toml::table &root, const char *key, ConfigError &fail, bool *ok) {
+const toml::table *SubTable(const toml::table &root, const char *key, ConfigRefusal &fail, bool *ok) {
   *ok = true;
   const toml::node *node = root.get(key);
   if (node == nullptr) return nullptr;
@@ -142,7 +104,7 @@ const toml::table *SubTable(const toml::table &root, const char *key, ConfigErro
   return node->as_table();
 }
 
-bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *gateway = SubTable(root, "gateway", fail, &ok);
   if (!ok) return false;
@@ -157,7 +119,7 @@ bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigError &fa
   return true;
 }
 
-bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *line = SubTable(root, "line", fail, &ok);
   if (!ok) return false;
@@ -200,7 +162,7 @@ bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigError &fail)
   return true;
 }
 
-bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *poll = SubTable(root, "poll", fail, &ok);
   if (!ok || poll == nullptr) return ok;
@@ -222,7 +184,7 @@ int FindGate(const GatewayConfig &config, const std::string &name) {
 }
 
 bool AddGate(GatewayConfig *config, const GateSpec &named, const GateOptions &options, const toml::node *where,
-             ConfigError &fail) {
+             ConfigRefusal &fail) {
   std::string why;
   auto refuse = [&](const std::string &reason) {
     return where != nullptr ? fail.At(*where, reason) : fail.File(named.origin + ": " + reason);
@@ -234,7 +196,7 @@ bool AddGate(GatewayConfig *config, const GateSpec &named, const GateOptions &op
   return true;
 }
 
-bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   const toml::node *list = root.get("gate");
   if (list == nullptr) return true;
   if (!list->is_array_of_tables()) return fail.At(*list, "gates inline are written [[gate]] tables");
@@ -264,7 +226,7 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigError
   return true;
 }
 
-bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *gates = SubTable(root, "gates", fail, &ok);
   if (!ok) return false;
@@ -302,7 +264,7 @@ bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigError &fail
   return true;
 }
 
-bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *mqtt = SubTable(root, "mqtt", fail, &ok);
   if (!ok) return false;
@@ -348,7 +310,7 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigError &fail)
   return true;
 }
 
-bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *http = SubTable(root, "http", fail, &ok);
   if (!ok || http == nullptr) return ok;
@@ -370,7 +332,7 @@ bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigError &fail)
   return true;
 }
 
-bool ReadWrites(const toml::table &root, GatewayConfig *config, ConfigError &fail) {
+bool ReadWrites(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *writes = SubTable(root, "writes", fail, &ok);
   if (!ok || writes == nullptr) return ok;
@@ -400,7 +362,7 @@ bool UsableTopicName(const std::string &name, std::string *why) {
 bool ParseConfig(const std::string &text, const std::string &fileName, GatewayConfig *config, std::string *error) {
   *config = GatewayConfig{};
   config->file = fileName;
-  ConfigError fail(fileName, error);
+  ConfigRefusal fail(fileName, error);
   toml::table root;
   try {
     root = toml::parse(text, fileName);

@@ -6,6 +6,7 @@
 
 #include "driver/requests.h"
 #include "host/common/gate_types.h"
+#include "zamgate/toml_fields.h"
 
 namespace zamgate {
 namespace {
@@ -50,25 +51,8 @@ const NamedTable &TableRow(ModbusTable table) {
 // Registers a value of this gate type takes; digital gates take one bit.
 int WordsOf(int type) { return type == kGateReal || type == kGateInt32 ? 2 : 1; }
 
-class Refusal {
- public:
-  Refusal(const std::string &file, std::string *out) : file_(file), out_(out) {}
-  bool At(const toml::node &node, const std::string &reason) {
-    int line = static_cast<int>(node.source().begin.line);
-    *out_ = file_ + (line > 0 ? ":" + std::to_string(line) : "") + ": " + reason;
-    return false;
-  }
-  std::string Origin(const toml::node &node) const {
-    return file_ + ":" + std::to_string(node.source().begin.line);
-  }
-
- private:
-  const std::string &file_;
-  std::string *out_;
-};
-
 bool CheckKeys(const toml::table &table, const char *const *known, size_t count, const std::string &where,
-               Refusal &fail) {
+               ConfigRefusal &fail) {
   for (const auto &[key, node] : table) {
     if (std::find_if(known, known + count, [&](const char *name) { return key.str() == name; }) == known + count) {
       return fail.At(node, "unknown key '" + std::string(key.str()) + "' in " + where);
@@ -79,7 +63,7 @@ bool CheckKeys(const toml::table &table, const char *const *known, size_t count,
 
 template <typename Choice, size_t N>
 bool GetChoice(const toml::table &table, const char *key, const NamedChoice<Choice> (&choices)[N], Choice *value,
-               Refusal &fail) {
+               ConfigRefusal &fail) {
   const toml::node *node = table.get(key);
   if (node == nullptr) return true;
   std::string names;
@@ -93,20 +77,7 @@ bool GetChoice(const toml::table &table, const char *key, const NamedChoice<Choi
   return fail.At(*node, std::string(key) + " must be " + names);
 }
 
-bool GetInt(const toml::table &table, const char *key, int low, int high, int *value, Refusal &fail) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return true;
-  if (!node->is_integer()) return fail.At(*node, std::string(key) + " must be a whole number");
-  int64_t number = node->as_integer()->get();
-  if (number < low || number > high) {
-    return fail.At(*node, std::string(key) + " must lie between " + std::to_string(low) + " and " +
-                              std::to_string(high) + ", not " + std::to_string(number));
-  }
-  *value = static_cast<int>(number);
-  return true;
-}
-
-bool ReadListen(const toml::table &section, ModbusConfig *config, Refusal &fail) {
+bool ReadListen(const toml::table &section, ModbusConfig *config, ConfigRefusal &fail) {
   const toml::node *node = section.get("listen");
   if (node == nullptr) return true;
   std::string listen = node->is_string() ? node->as_string()->get() : "";
@@ -122,7 +93,7 @@ bool ReadListen(const toml::table &section, ModbusConfig *config, Refusal &fail)
   return true;
 }
 
-bool ReadEntry(const toml::table &entry, const std::vector<ModbusGateInfo> &gates, Refusal &fail,
+bool ReadEntry(const toml::table &entry, const std::vector<ModbusGateInfo> &gates, ConfigRefusal &fail,
                ModbusMapEntry *out) {
   if (!CheckKeys(entry, kEntryKeys, std::size(kEntryKeys), "[[modbus.map]]", fail)) return false;
   const toml::node *gateNode = entry.get("gate");
@@ -173,7 +144,7 @@ bool ReadEntry(const toml::table &entry, const std::vector<ModbusGateInfo> &gate
 
 // Refuses two entries that share an address of the same table.
 bool CheckOverlaps(const std::vector<ModbusMapEntry> &map, const std::vector<ModbusGateInfo> &gates,
-                   const std::vector<const toml::node *> &nodes, Refusal &fail) {
+                   const std::vector<const toml::node *> &nodes, ConfigRefusal &fail) {
   std::vector<size_t> order(map.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
@@ -204,7 +175,7 @@ bool ModbusTableIsWritable(ModbusTable table) { return TableRow(table).writable;
 bool ReadModbusSection(const toml::table &root, const std::string &fileName, const std::vector<ModbusGateInfo> &gates,
                        ModbusConfig *config, std::string *error) {
   *config = ModbusConfig{};
-  Refusal fail(fileName, error);
+  ConfigRefusal fail(fileName, error);
   const toml::node *node = root.get("modbus");
   if (node == nullptr) return true;
   if (!node->is_table()) return fail.At(*node, "[modbus] must be a table");
