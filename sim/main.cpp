@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/common/version.h"
 #include "sim/plant.h"
 #include "sim/pty_server.h"
 #include "sim/simulator.h"
@@ -38,6 +39,7 @@ constexpr const char *kUsage =
     "  --static             analog inputs hold still and counters do not count\n"
     "  --seed N             seed of the fault draws (default 1)\n"
     "  --print-plant        print the built-in plant and exit\n"
+    "  --version            the version and the commit n2sim was built from\n"
     "  --help               this text\n";
 
 struct Options {
@@ -73,6 +75,9 @@ int ParseOptions(int argc, char **argv, Options *options) {
     long number = 0;
     if (arg == "--help" || arg == "-h") {
       fputs(kUsage, stdout);
+      return -1;
+    } else if (arg == "--version") {
+      printf("n2sim %s\n", n2host::VersionText());
       return -1;
     } else if (arg == "--trace") {
       options->trace = true;

@@ -2,6 +2,7 @@
 //   zamgate --config FILE          run until SIGTERM or SIGINT
 //   zamgate --check-config FILE    check the file and every gate, touching neither port nor broker
 //   zamgate --print-map FILE       the Modbus register map as CSV
+//   zamgate --version              the version and the commit it was built from
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <string>
 
+#include "host/common/version.h"
 #include "zamgate/config.h"
 #include "zamgate/gateway.h"
 #include "zamgate/modbus_face.h"
@@ -23,7 +25,8 @@ int Usage(FILE *out, int code) {
   fprintf(out,
           "usage: zamgate --config FILE        run the gateway the file describes\n"
           "       zamgate --check-config FILE  check the file and parse every gate through the driver\n"
-          "       zamgate --print-map FILE     print the Modbus register map as CSV\n");
+          "       zamgate --print-map FILE     print the Modbus register map as CSV\n"
+          "       zamgate --version            print the version and the commit zamgate was built from\n");
   return code;
 }
 
@@ -31,6 +34,10 @@ int Usage(FILE *out, int code) {
 
 int main(int argc, char **argv) {
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) return Usage(stdout, 0);
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    printf("zamgate %s\n", n2host::VersionText());
+    return 0;
+  }
   if (argc != 3 || (strcmp(argv[1], "--config") != 0 && strcmp(argv[1], "--check-config") != 0 &&
                     strcmp(argv[1], "--print-map") != 0)) {
     return Usage(stderr, zamgate::kGatewayConfig);

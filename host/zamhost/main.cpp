@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "host/common/exit_codes.h"
+#include "host/common/version.h"
 #include "host/zamhost/cli_help.h"
 #include "host/zamhost/commands.h"
 #include "host/zamhost/interrupt.h"
@@ -77,6 +78,8 @@ void AddChannelOptions(CLI::App *command, ChannelOptions *options, bool portRequ
 int main(int argc, char **argv) {
   CLI::App app(kDescription, "zamhost");
   app.footer(kFooter);
+  app.set_version_flag("--version", std::string("zamhost ") + n2host::VersionText(),
+                       "the version and the commit zamhost was built from");
   app.require_subcommand(1);
   app.fallthrough();
 
