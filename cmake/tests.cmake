@@ -140,3 +140,14 @@ if(TARGET zamgate_core)
     endif()
   endforeach()
 endif()
+
+# The installed files and the manual pages (tests/package/): what
+# `cmake --install` puts down runs from there alone, and every program's
+# --help, --version and manual page agree. tests/package/run.sh, as root,
+# does the same with the Debian package (.ci/run).
+if(TARGET zamgate AND TARGET zamhost AND TARGET n2sim)
+  add_test(NAME package_install_test COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/install_test.sh ${CMAKE_BINARY_DIR})
+  add_test(NAME package_man_pages_test
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tests/package/man_pages_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR})
+  set_tests_properties(package_install_test package_man_pages_test PROPERTIES TIMEOUT 120)
+endif()

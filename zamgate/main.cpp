@@ -26,7 +26,8 @@ int Usage(FILE *out, int code) {
           "usage: zamgate --config FILE        run the gateway the file describes\n"
           "       zamgate --check-config FILE  check the file and parse every gate through the driver\n"
           "       zamgate --print-map FILE     print the Modbus register map as CSV\n"
-          "       zamgate --version            print the version and the commit zamgate was built from\n");
+          "       zamgate --version            print the version and the commit zamgate was built from\n"
+          "       zamgate --help               print this text\n");
   return code;
 }
 

@@ -16,7 +16,19 @@ std::string ProgramFolder() {
   return program.substr(0, slash);
 }
 
-std::string DefaultDriverPath() { return ProgramFolder() + "/libzamkt.so"; }
+std::string DefaultDriverPath() {
+  const std::string folder = ProgramFolder();
+  const std::string beside = folder + "/libzamkt.so";
+#ifdef ZAMKT_DRIVER_DIR_FROM_PROGRAM
+  // An installed program (/usr/bin/zamhost) finds the driver in the private
+  // library folder (/usr/lib/zamkt/); one in the build folder, beside it.
+  if (access(beside.c_str(), F_OK) != 0) {
+    const std::string installed = folder + "/" ZAMKT_DRIVER_DIR_FROM_PROGRAM "/libzamkt.so";
+    if (access(installed.c_str(), F_OK) == 0) return installed;
+  }
+#endif
+  return beside;
+}
 
 bool DriverLibrary::Load(const std::string &path, std::string *error) {
   // A bare file name would send dlopen searching the library path; the user

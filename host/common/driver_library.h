@@ -16,7 +16,9 @@ namespace n2host {
 // trailing "/"; "." when it cannot be found.
 std::string ProgramFolder();
 
-// libzamkt.so beside the running program.
+// libzamkt.so beside the running program, or else, for an installed program,
+// in the private library folder (../lib/zamkt/ from the program's folder).
+// The path beside the program when neither is there, for the message.
 std::string DefaultDriverPath();
 
 class DriverLibrary {
