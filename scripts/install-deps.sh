@@ -36,6 +36,15 @@ command -v chromium >/dev/null || packages+=(chromium)
 # zamgate's Modbus TCP face: libmodbus; mbpoll for its tests and guide.
 [ -f /usr/include/modbus/modbus.h ] || packages+=(libmodbus-dev)
 command -v mbpoll >/dev/null || packages+=(mbpoll)
+# The Debian package (scripts/package.sh, tests/package/): CPack's DEB
+# generator with dpkg-shlibdeps and file, lintian, man, systemd-analyze for
+# the unit, adduser for the maintainer scripts.
+command -v dpkg-shlibdeps >/dev/null || packages+=(dpkg-dev)
+command -v file >/dev/null || packages+=(file)
+command -v lintian >/dev/null || packages+=(lintian)
+command -v man >/dev/null || packages+=(man-db)
+command -v systemd-analyze >/dev/null || packages+=(systemd)
+command -v adduser >/dev/null || [ -x /usr/sbin/adduser ] || packages+=(adduser)
 
 if [ ${#packages[@]} -eq 0 ]; then
   exit 0
