@@ -9,6 +9,7 @@
 #include "host/common/gate_types.h"
 #include "host/common/station_types_file.h"
 #include "host/common/text_util.h"
+#include "zamgate/credentials.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/toml_fields.h"
 
@@ -31,9 +32,9 @@ const TableKeys kKnownKeys[] = {
     {"gates", {"csv", "writable", "deadband"}},
     {"gate", {"name", "gas", "type", "writable", "deadband"}},
     {"writes", {"queue_size"}},
-    {"mqtt", {"host", "port", "client_id", "username", "password", "password_file", "prefix", "keepalive_s",
-              "refresh_s", "qos", "reconnect_max_s", "tls"}},
-    {"mqtt.tls", {"ca_file", "cert_file", "key_file"}},
+    {"mqtt", {"host", "port", "client_id", "username", "password", "password_file", "password_credential", "prefix",
+              "keepalive_s", "refresh_s", "qos", "reconnect_max_s", "tls"}},
+    {"mqtt.tls", {"ca_file", "cert_file", "key_file", "key_credential"}},
     {"http", {"listen"}},
 };
 
@@ -284,6 +285,18 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
   if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos) {
     return fail.At(*mqtt->get("prefix"), "prefix must be a topic without + or #");
   }
+  // A password systemd passes the unit as a credential (LoadCredential=).
+  std::string passwordCredential;
+  if (!GetString(*mqtt, "password_credential", &passwordCredential, fail)) return false;
+  if (!passwordCredential.empty()) {
+    const toml::node &node = *mqtt->get("password_credential");
+    if (!passwordFile.empty()) return fail.At(node, "password_credential and password_file: name one");
+    std::string path, why;
+    if (!CredentialPath(passwordCredential, &path, &why)) return fail.At(node, "password_credential " + why);
+    if (!ReadSecretLine(path, &out.password)) {
+      return fail.At(node, "password_credential '" + passwordCredential + "': cannot read " + path + " or it is empty");
+    }
+  }
   if (!passwordFile.empty()) {
     // A password kept out of the configuration file: its first line.
     std::ifstream in(Beside(config->file, passwordFile));
@@ -294,9 +307,17 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
   const toml::table *tls = SubTable(*mqtt, "tls", fail, &ok);
   if (!ok) return false;
   if (tls != nullptr) {
+    std::string keyCredential;
     if (!GetString(*tls, "ca_file", &out.caFile, fail) || !GetString(*tls, "cert_file", &out.certFile, fail) ||
-        !GetString(*tls, "key_file", &out.keyFile, fail)) {
+        !GetString(*tls, "key_file", &out.keyFile, fail) || !GetString(*tls, "key_credential", &keyCredential, fail)) {
       return false;
+    }
+    if (!keyCredential.empty()) {
+      // The client key as a credential: its file in the unit's credentials.
+      const toml::node &node = *tls->get("key_credential");
+      if (!out.keyFile.empty()) return fail.At(node, "key_credential and key_file: name one");
+      std::string why;
+      if (!CredentialPath(keyCredential, &out.keyFile, &why)) return fail.At(node, "key_credential " + why);
     }
     if (out.caFile.empty()) return fail.At(*tls, "[mqtt.tls] needs ca_file");
     if (out.certFile.empty() != out.keyFile.empty()) {
