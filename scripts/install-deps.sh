@@ -38,12 +38,14 @@ command -v chromium >/dev/null || packages+=(chromium)
 command -v mbpoll >/dev/null || packages+=(mbpoll)
 # The Debian package (scripts/package.sh, tests/package/): CPack's DEB
 # generator with dpkg-shlibdeps and file, lintian, man, systemd-analyze for
-# the unit, adduser for the maintainer scripts.
+# the unit, strace for the test of its system-call filter, adduser for the
+# maintainer scripts.
 command -v dpkg-shlibdeps >/dev/null || packages+=(dpkg-dev)
 command -v file >/dev/null || packages+=(file)
 command -v lintian >/dev/null || packages+=(lintian)
 command -v man >/dev/null || packages+=(man-db)
 command -v systemd-analyze >/dev/null || packages+=(systemd)
+command -v strace >/dev/null || packages+=(strace)
 command -v adduser >/dev/null || [ -x /usr/sbin/adduser ] || packages+=(adduser)
 
 if [ ${#packages[@]} -eq 0 ]; then
