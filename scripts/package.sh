@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+scripts/install-deps.sh
 cmake -S . -B "$build" -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build "$build" --target zamhost zamgate n2sim zamkt qorpro zamkt_man zamkt_changelog -j"$(nproc 2>/dev/null || echo 2)"
 (cd "$build" && cpack -G DEB >/dev/null)

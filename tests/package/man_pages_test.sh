@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The manual pages and --version against the programs themselves: every
+# The manual pages, the package's changelog and --version against the
+# programs themselves and the project's version: every
 # option (and zamhost command) a program's --help names is in its manual page
 # and the other way round, the page's version is the project's, and every
 # program answers --version with the project version and a commit.
@@ -27,6 +28,10 @@ man_options() {
 
 project_version=$(sed -nE 's/^project\(zamkt VERSION ([0-9.]+).*/\1/p' "$source/CMakeLists.txt")
 [ -n "$project_version" ] || fail "no project version in CMakeLists.txt"
+
+# The package's changelog names the same version.
+head -1 "$source/contrib/debian/changelog" | grep -qF "zamkt ($project_version)" ||
+  fail "contrib/debian/changelog does not start with version $project_version"
 
 check_page() {  # program, manual page, help text
   local program=$1 page=$2 help=$3
