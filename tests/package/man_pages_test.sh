@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The manual pages, the package's changelog and --version against the
-# programs themselves and the project's version: every
-# option (and zamhost command) a program's --help names is in its manual page
-# and the other way round, the page's version is the project's, and every
-# program answers --version with the project version and a commit.
+# programs and the project's version: every option (and zamhost command) a
+# program's --help names is in its manual page and the other way round, the
+# pages and the changelog carry the project's version, and every program
+# answers --version with the project version and a commit.
 #   man_pages_test.sh BUILD_FOLDER SOURCE_FOLDER
 set -uo pipefail
 build=$1

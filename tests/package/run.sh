@@ -14,6 +14,9 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "tests/package/run.sh installs a package: run it as root" >&2
   exit 1
 fi
+for tool in lintian systemd-analyze dpkg-shlibdeps adduser man; do
+  command -v $tool >/dev/null || [ -x /usr/sbin/$tool ] || { echo "no $tool: run scripts/install-deps.sh" >&2; exit 1; }
+done
 # A machine where the package, or a zamgate user of someone else's, is
 # already there is left alone.
 if dpkg-query -W -f='${Status}' zamkt 2>/dev/null | grep -q installed; then
