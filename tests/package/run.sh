@@ -76,6 +76,13 @@ dpkg-query -W -f='${Conffiles}\n' zamkt | grep -q '/etc/zamgate/example.toml' ||
   fail "/etc/zamgate/example.toml is not a conffile"
 ! compgen -G '/etc/systemd/system/*.wants/zamgate@*' >/dev/null || fail "the unit was enabled on install"
 
+# Installed again (an upgrade's path through the maintainer scripts): an
+# edit of the example is kept, as a conffile's is.
+echo "# edited on this machine" >>/etc/zamgate/example.toml
+dpkg -i "$deb" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg -i over the installed package"; }
+tail -1 /etc/zamgate/example.toml | grep -q "edited on this machine" || fail "reinstalling overwrote the edited example"
+sed -i '$d' /etc/zamgate/example.toml
+
 echo "== the installed programs, from the installed files alone"
 # From an empty folder with a bare environment: zamhost loads the installed
 # driver and starts the installed n2sim.
