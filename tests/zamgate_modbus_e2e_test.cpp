@@ -214,9 +214,10 @@ TEST(ZamgateModbus, CheckConfigRefusesABadMapWithItsLineAndPrintMapListsAGoodOne
   WriteFile(folder.File("good.toml"), good);
   RunResult map = RunProgram(kZamgate, {"--print-map", folder.File("good.toml")});
   EXPECT_EQ(map.exitCode, 0) << map.err;
-  EXPECT_TRUE(Contains(map.out, "address,table,gate,gas,type,words,writable\n0,coil,Output 3,001GCDCO3,digital,1,yes\n"))
+  EXPECT_TRUE(Contains(map.out, "address,table,gate,gas,type,words,writable,unit,min,max,description\n"
+                                "0,coil,Output 3,001GCDCO3,digital,1,yes,,,,\n"))
       << map.out;
-  EXPECT_TRUE(Contains(map.out, "\n4,input,TC input,020TCGCAI1,real,2,no\n")) << map.out;
+  EXPECT_TRUE(Contains(map.out, "\n4,input,TC input,020TCGCAI1,real,2,no,,,,\n")) << map.out;
   RunResult check = RunProgram(kZamgate, {"--check-config", folder.File("good.toml")});
   EXPECT_TRUE(Contains(check.out, "Modbus TCP 127.0.0.1:0, unit 1, 9 gates mapped")) << check.out;
 

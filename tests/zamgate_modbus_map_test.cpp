@@ -122,11 +122,11 @@ TEST(ModbusMap, CsvListsEntriesByTableAndAddress) {
                     &config, &error))
       << error;
   EXPECT_EQ(ModbusMapCsv(config, kGates),
-            "address,table,gate,gas,type,words,writable\n"
-            "9,coil,fan,001DO01,digital,1,yes\n"
-            "0,discrete_input,alarm,001DI01,digital,1,no\n"
-            "5,holding,setpoint,001PM01LSP,real,2,yes\n"
-            "7,holding,mode,001TS01DAYS1,int16,1,yes\n");
+            "address,table,gate,gas,type,words,writable,unit,min,max,description\n"
+            "9,coil,fan,001DO01,digital,1,yes,,,,\n"
+            "0,discrete_input,alarm,001DI01,digital,1,no,,,,\n"
+            "5,holding,setpoint,001PM01LSP,real,2,yes,,,,\n"
+            "7,holding,mode,001TS01DAYS1,int16,1,yes,,,,\n");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "zamgate/config.h"
 
+#include <ctype.h>
+#include <stdio.h>
+
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -25,15 +28,17 @@ struct TableKeys {
   std::set<std::string> keys;
 };
 const TableKeys kKnownKeys[] = {
-    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus"}},
+    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "homeassistant"}},
+    {"homeassistant", {"discovery", "prefix"}},
     {"gateway", {"id", "driver"}},
     {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
-    {"poll", {"interval_ms", "demote_after", "retry_every", "blocks", "reopen_first_ms", "reopen_max_ms"}},
+    {"poll", {"interval_ms", "demote_after", "retry_every", "blocks", "reopen_first_ms", "reopen_max_ms", "classes"}},
     {"gates", {"csv", "writable", "deadband"}},
-    {"gate", {"name", "gas", "type", "writable", "deadband"}},
+    {"gate", {"name", "gas", "type", "writable", "deadband", "unit", "description", "decimals", "min", "max", "step",
+              "kind", "poll"}},
     {"writes", {"queue_size"}},
     {"mqtt", {"host", "port", "client_id", "username", "password", "password_file", "password_credential", "prefix",
-              "keepalive_s", "refresh_s", "qos", "reconnect_max_s", "tls"}},
+              "keepalive_s", "refresh_s", "qos", "reconnect_max_s", "tls", "topics"}},
     {"mqtt.tls", {"ca_file", "cert_file", "key_file", "key_credential"}},
     {"http", {"listen"}},
 };
@@ -168,6 +173,20 @@ bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
   const toml::table *poll = SubTable(root, "poll", fail, &ok);
   if (!ok || poll == nullptr) return ok;
   n2host::PollSettings &settings = config->poll;
+  if (const toml::node *classes = poll->get("classes")) {
+    // classes = { fast = 1000, slow = 60000 }: each class's interval in ms
+    if (!classes->is_table()) return fail.At(*classes, "classes must be a table such as { fast = 1000, slow = 60000 }");
+    for (const auto &[key, value] : *classes->as_table()) {
+      std::string name(key.str());
+      std::string why;
+      n2host::GateMeta probe;
+      if (!n2host::SetGateMeta("poll", name, &probe, &why)) return fail.At(value, why);
+      if (!value.is_integer() || value.as_integer()->get() < 0 || value.as_integer()->get() > 86400000) {
+        return fail.At(value, "the interval of poll class '" + name + "' must be whole milliseconds from 0 to 86400000");
+      }
+      config->pollClasses[name] = static_cast<int>(value.as_integer()->get());
+    }
+  }
   return GetInt(*poll, "interval_ms", 0, 3600000, &settings.intervalMs, fail) &&
          GetInt(*poll, "demote_after", 1, 100, &settings.demoteAfter, fail) &&
          GetInt(*poll, "retry_every", 1, 1000, &settings.retryEvery, fail) &&
@@ -220,6 +239,23 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigRefus
     named.type = *type;
     if (const toml::node *deadband = table.get("deadband")) {
       if (!GetNumber(*deadband, "deadband", &options.deadband, fail)) return false;
+    }
+    for (const std::string &column : n2host::GateMetaColumns()) {
+      const toml::node *field = table.get(column);
+      if (field == nullptr) continue;
+      std::string text, why;
+      if (field->is_string()) {
+        text = field->as_string()->get();
+      } else if (field->is_integer()) {
+        text = std::to_string(field->as_integer()->get());
+      } else if (field->is_floating_point()) {
+        char number[40];
+        snprintf(number, sizeof number, "%.17g", field->as_floating_point()->get());
+        text = number;
+      } else {
+        return fail.At(*field, column + " must be text or a number");
+      }
+      if (!n2host::SetGateMeta(column, text, &named.meta, &why)) return fail.At(*field, why);
     }
     named.origin = config->file + ":" + std::to_string(table.source().begin.line);
     if (!AddGate(config, named, options, &table, fail)) return false;
@@ -279,8 +315,12 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
       !GetString(*mqtt, "prefix", &out.prefix, fail) ||
       !GetInt(*mqtt, "keepalive_s", 5, 3600, &out.keepaliveSeconds, fail) ||
       !GetInt(*mqtt, "refresh_s", 1, 86400, &out.refreshSeconds, fail) || !GetInt(*mqtt, "qos", 0, 2, &out.qos, fail) ||
-      !GetInt(*mqtt, "reconnect_max_s", 1, 3600, &out.reconnectMaxSeconds, fail)) {
+      !GetInt(*mqtt, "reconnect_max_s", 1, 3600, &out.reconnectMaxSeconds, fail) ||
+      !GetString(*mqtt, "topics", &out.topics, fail)) {
     return false;
+  }
+  if (out.topics != "name" && out.topics != "slug" && out.topics != "gas") {
+    return fail.At(*mqtt->get("topics"), "topics must be \"name\", \"slug\" or \"gas\", not '" + out.topics + "'");
   }
   if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos) {
     return fail.At(*mqtt->get("prefix"), "prefix must be a topic without + or #");
@@ -353,6 +393,41 @@ bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
   return true;
 }
 
+bool ReadHomeAssistant(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
+  bool ok;
+  const toml::table *section = SubTable(root, "homeassistant", fail, &ok);
+  if (!ok || section == nullptr) return ok;
+  HomeAssistantConfig &out = config->homeAssistant;
+  if (!GetBool(*section, "discovery", &out.discovery, fail) || !GetString(*section, "prefix", &out.prefix, fail)) return false;
+  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.back() == '/') {
+    return fail.At(*section->get("prefix"), "prefix must be a topic without + or # and without a trailing /");
+  }
+  return true;
+}
+
+// Every gate's topic level is usable and its own; every poll class a gate
+// names is defined under [poll] classes.
+bool CheckGateTopicsAndClasses(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
+  std::map<std::string, std::string> taken;  // level -> gate name
+  for (const GateSpec &gate : config->gates) {
+    std::string level = GateTopicLevel(gate, config->mqtt.topics), why;
+    if (!UsableTopicName(level, &why)) {
+      return fail.File(gate.origin + ": the topic of gate '" + gate.name + "' (" + level + ") " + why);
+    }
+    auto [at, fresh] = taken.emplace(level, gate.name);
+    if (!fresh) {
+      return fail.File(gate.origin + ": gates '" + at->second + "' and '" + gate.name + "' share the topic '" + level +
+                       "' (topics = \"" + config->mqtt.topics + "\")");
+    }
+    if (!gate.meta.pollClass.empty() && config->pollClasses.count(gate.meta.pollClass) == 0) {
+      return fail.File(gate.origin + ": gate '" + gate.name + "' names the poll class '" + gate.meta.pollClass +
+                       "', which [poll] classes does not define");
+    }
+  }
+  (void)root;
+  return true;
+}
+
 bool ReadWrites(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
   const toml::table *writes = SubTable(root, "writes", fail, &ok);
@@ -380,6 +455,27 @@ bool UsableTopicName(const std::string &name, std::string *why) {
   return true;
 }
 
+std::string Slug(const std::string &name) {
+  std::string slug;
+  bool gap = false;
+  for (char c : name) {
+    if (isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) {
+      if (gap && !slug.empty()) slug += '_';
+      gap = false;
+      slug += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    } else {
+      gap = true;
+    }
+  }
+  return slug.empty() ? "gate" : slug;
+}
+
+std::string GateTopicLevel(const GateSpec &gate, const std::string &mode) {
+  if (mode == "slug") return Slug(gate.name);
+  if (mode == "gas") return gate.gas;
+  return gate.name;
+}
+
 bool ParseConfig(const std::string &text, const std::string &fileName, GatewayConfig *config, std::string *error) {
   *config = GatewayConfig{};
   config->file = fileName;
@@ -393,7 +489,8 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
   }
   return CheckKeys(root, "", fail) && ReadGateway(root, config, fail) && ReadLine(root, config, fail) &&
          ReadPoll(root, config, fail) && ReadGates(root, config, fail) && ReadWrites(root, config, fail) &&
-         ReadMqtt(root, config, fail) && ReadHttp(root, config, fail) &&
+         ReadMqtt(root, config, fail) && ReadHomeAssistant(root, config, fail) &&
+         CheckGateTopicsAndClasses(root, config, fail) && ReadHttp(root, config, fail) &&
          ReadModbusSection(root, fileName, ModbusGates(*config), &config->modbus, error);
 }
 

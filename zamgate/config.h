@@ -37,6 +37,13 @@ struct MqttConfig {
   int refreshSeconds = 300;  // every gate is published again this often
   int qos = 1;
   int reconnectMaxSeconds = 30;  // the back-off grows 1, 2, 4 ... up to this
+  std::string topics = "name";   // a gate's topic level: "name", "slug" or "gas"
+};
+
+// [homeassistant]: Home Assistant's MQTT discovery.
+struct HomeAssistantConfig {
+  bool discovery = false;
+  std::string prefix = "homeassistant";
 };
 
 struct HttpConfig {
@@ -54,6 +61,8 @@ struct GatewayConfig {
   std::vector<GateOptions> gateOptions;  // one per gate
   int writeQueueSize = 16;
   MqttConfig mqtt;
+  HomeAssistantConfig homeAssistant;
+  std::map<std::string, int> pollClasses;  // [poll.classes]: class name -> interval in ms
   HttpConfig http;
   std::string driverPath;  // empty: libzamkt.so beside zamgate
   ModbusConfig modbus;     // [modbus]: the Modbus TCP face and its register map
@@ -66,6 +75,13 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
 
 // Reads and parses the file.
 bool LoadConfig(const std::string &path, GatewayConfig *config, std::string *error);
+
+// A gate's topic level under the topics mode: its name as written, its slug
+// (lower case letters, digits and "_"), or its GAS.
+std::string GateTopicLevel(const n2host::GateSpec &gate, const std::string &mode);
+// A name's slug: letters and digits lower-cased, every other run of
+// characters one "_", none at either end; "gate" when nothing is left.
+std::string Slug(const std::string &name);
 
 // True when a gate name can be a topic level: not empty, no "/", "+", "#",
 // and not one of the gateway's own topic names.

@@ -41,6 +41,7 @@ struct GateState {
   int32_t station = 0;
   bool writable = false;
   double deadband = 0;
+  n2host::GateMeta meta;  // unit, description, limits, kind, poll class
 
   bool hasValue = false;  // a good value was read at least once
   n2host::GateValue value;  // the last good value

@@ -15,6 +15,7 @@
 #include "host/common/poller.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
+#include "zamgate/gate_metrics.h"
 #include "zamgate/gateway_output.h"
 #include "zamgate/http_face.h"
 #include "zamgate/metrics.h"
@@ -78,6 +79,7 @@ std::vector<GateState> InitialStates(const std::vector<n2host::Gate> &gates, con
     state.station = gates[i].station;
     state.writable = config.gateOptions[i].writable;
     state.deadband = config.gateOptions[i].deadband;
+    state.meta = gates[i].spec.meta;
     states.push_back(state);
   }
   return states;
@@ -156,6 +158,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   std::optional<HttpFace> http;
   if (config.http.enabled) {
     http.emplace(config.http, store, metrics);
+    http->AddMetricsText([&store] { return GateMetricsText(store.Snapshot(), WallClock::now()); });
     if (modbus) {
       http->AddMetricsText([&] { return ModbusMetricsText(config.gatewayId, modbus->counters().Snapshot()); });
       http->AddStatusSection([&] { return ModbusStatusHtml(config.modbus, modbus->port(), modbus->counters().Snapshot()); });
@@ -167,6 +170,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     EventLog::Note("HTTP on http://" + config.http.address + ":" + std::to_string(http->port()) + "/");
   }
   MqttFace mqtt(config.mqtt, config.gatewayId, store, writes, metrics, events);
+  mqtt.SetDiscovery(config.homeAssistant);
   store.AddGateListener([&mqtt](const GateState &gate) { mqtt.GateChanged(gate); });
   if (!mqtt.Start(&error)) {
     fprintf(stderr, "zamgate: %s\n", error.c_str());

@@ -2,10 +2,31 @@
 
 #include <httplib.h>
 
+#include "host/common/gate_list.h"
 #include "zamgate/payloads.h"
 #include "zamgate/status_page.h"
 
 namespace zamgate {
+namespace {
+
+// The page's filter from the query: bounded, and text only when it is UTF-8
+// (it is shown back in the form); a station only when it is a number.
+PageFilter PageFilterOf(const httplib::Request &request) {
+  constexpr size_t kMaxText = 100;
+  PageFilter filter;
+  std::string station = request.get_param_value("station");
+  if (!station.empty() && station.size() <= 3 && station.find_first_not_of("0123456789") == std::string::npos) {
+    filter.station = std::to_string(std::stoi(station));
+  }
+  std::string text = request.get_param_value("q");
+  if (text.size() > kMaxText) text.resize(kMaxText);
+  // A cut through a character, or bytes that are not UTF-8: left out.
+  while (!text.empty() && n2host::FirstNonUtf8Byte(text) != std::string::npos) text.resize(n2host::FirstNonUtf8Byte(text));
+  filter.text = text;
+  return filter;
+}
+
+}  // namespace
 
 HttpFace::HttpFace(const HttpConfig &config, const GateStore &store, const GatewayMetrics &metrics)
     : config_(config), store_(store), metrics_(metrics) {}
@@ -14,8 +35,8 @@ HttpFace::~HttpFace() { Stop(); }
 
 bool HttpFace::Start(std::string *error) {
   server_ = std::make_unique<httplib::Server>();
-  server_->Get("/", [this](const httplib::Request &, httplib::Response &response) {
-    std::string page = StatusPage(store_.Snapshot(), WallClock::now());
+  server_->Get("/", [this](const httplib::Request &request, httplib::Response &response) {
+    std::string page = StatusPage(store_.Snapshot(), WallClock::now(), PageFilterOf(request));
     std::string sections;
     for (const auto &section : extraSections_) sections += section();
     size_t end = page.rfind("</body>");

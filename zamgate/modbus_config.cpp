@@ -1,5 +1,7 @@
 #include "zamgate/modbus_config.h"
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <set>
 #include <sstream>
@@ -219,12 +221,19 @@ std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGat
     return out + "\"";
   };
   std::ostringstream out;
-  out << "address,table,gate,gas,type,words,writable\n";
+  auto limit = [](const std::optional<double> &value) {
+    if (!value) return std::string();
+    char text[32];
+    snprintf(text, sizeof text, "%.15g", *value);
+    return std::string(text);
+  };
+  out << "address,table,gate,gas,type,words,writable,unit,min,max,description\n";
   for (const ModbusMapEntry &entry : map) {
     const ModbusGateInfo &gate = gates.at(entry.gate);
     out << entry.address << ',' << ModbusTableName(entry.table) << ',' << quoted(gate.name) << ','
         << quoted(gate.gas) << ',' << n2host::GateTypeName(entry.type) << ',' << entry.words << ','
-        << (ModbusTableIsWritable(entry.table) ? "yes" : "no") << '\n';
+        << (ModbusTableIsWritable(entry.table) ? "yes" : "no") << ',' << quoted(gate.meta.unit) << ','
+        << limit(gate.meta.min) << ',' << limit(gate.meta.max) << ',' << quoted(gate.meta.description) << '\n';
   }
   return out.str();
 }

@@ -16,6 +16,7 @@
 
 #include <toml++/toml.h>
 
+#include "host/common/gate_list.h"
 
 namespace zamgate {
 
@@ -77,6 +78,7 @@ struct ModbusGateInfo {
   std::string gas;
   int type = -1;  // gate data type; -1 (auto) cannot be mapped
   bool writable = false;
+  n2host::GateMeta meta;  // unit, limits, description: listed by --print-map
 };
 
 // Reads the [modbus] table of a parsed configuration, if there is one.

@@ -10,7 +10,8 @@ std::vector<ModbusGateInfo> ModbusGates(const GatewayConfig &config) {
   std::vector<ModbusGateInfo> gates;
   for (size_t i = 0; i < config.gates.size(); ++i) {
     const n2host::GateSpec &spec = config.gates[i];
-    gates.push_back({spec.name, spec.gas, spec.type, i < config.gateOptions.size() && config.gateOptions[i].writable});
+    gates.push_back(
+        {spec.name, spec.gas, spec.type, i < config.gateOptions.size() && config.gateOptions[i].writable, spec.meta});
   }
   return gates;
 }

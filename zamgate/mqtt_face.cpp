@@ -5,6 +5,7 @@
 #include <mosquitto.h>
 
 #include "host/common/gate_types.h"
+#include "zamgate/ha_discovery.h"
 #include "zamgate/payloads.h"
 
 namespace zamgate {
@@ -32,7 +33,50 @@ MqttFace::MqttFace(const MqttConfig &config, const std::string &gatewayId, GateS
       writes_(writes),
       metrics_(metrics),
       events_(events),
-      published_(store.gateCount()) {}
+      published_(store.gateCount()) {
+  for (size_t i = 0; i < store.gateCount(); ++i) {
+    GateState gate = store.Gate(i);
+    n2host::GateSpec spec;
+    spec.name = gate.name;
+    spec.gas = gate.gas;
+    levels_.push_back(GateTopicLevel(spec, config.topics));
+    gateOfLevel_[levels_.back()] = gate.name;
+  }
+}
+
+std::string MqttFace::GateTopic(const std::string &gateName) const {
+  int index = store_.IndexOf(gateName);
+  return base_ + (index >= 0 ? levels_[static_cast<size_t>(index)] : gateName);
+}
+
+void MqttFace::SetDiscovery(const HomeAssistantConfig &config) {
+  discovery_ = config.discovery;
+  discoveryConfig_ = config;
+  if (!discovery_) return;
+  std::vector<GateState> gates;
+  std::vector<std::string> topics;
+  for (size_t i = 0; i < store_.gateCount(); ++i) {
+    gates.push_back(store_.Gate(i));
+    topics.push_back(base_ + levels_[i]);
+  }
+  for (const DiscoveryMessage &message : DiscoveryMessages(config, gatewayId_, base_ + "status", gates, topics)) {
+    discoveryPayloads_[message.topic] = message.payload.dump();
+  }
+}
+
+void MqttFace::PublishDiscovery() {
+  if (!discovery_) return;
+  // The retained configs under the gateway's node come back on subscribing:
+  // those of gates no longer listed are cleared as they arrive.
+  mosquitto_subscribe(client_, nullptr, DiscoverySubscription(discoveryConfig_, gatewayId_).c_str(), 1);
+  for (const auto &[topic, payload] : discoveryPayloads_) Publish(topic, payload, true);
+}
+
+void MqttFace::DiscoveryReceived(const std::string &topic, const std::string &payload) {
+  if (payload.empty() || discoveryPayloads_.count(topic) > 0) return;
+  events_.Add("Home Assistant: cleared the config " + topic + ", whose gate is no longer listed");
+  Publish(topic, "", true);
+}
 
 MqttFace::~MqttFace() {
   Stop();
@@ -124,6 +168,7 @@ void MqttFace::Connected(int rc) {
   // Subscribed before "online" goes out: the broker handles both in order,
   // so a client that sees the gateway online can send it sets.
   mosquitto_subscribe(client_, nullptr, (base_ + "+" + kSetSuffix).c_str(), 1);
+  PublishDiscovery();
   PublishStatus(true);
   // The broker may have lost the retained values: every one again.
   for (size_t i = 0; i < store_.gateCount(); ++i) PublishGate(store_.Gate(i), true);
@@ -140,8 +185,15 @@ void MqttFace::Disconnected(int rc) {
 }
 
 void MqttFace::SetReceived(const std::string &topic, const std::string &payload) {
+  if (discovery_ && topic.compare(0, discoveryConfig_.prefix.size() + 1, discoveryConfig_.prefix + "/") == 0 &&
+      topic.size() > 7 && topic.compare(topic.size() - 7, 7, "/config") == 0) {
+    DiscoveryReceived(topic, payload);
+    return;
+  }
   if (topic.size() <= base_.size() + strlen(kSetSuffix) || topic.compare(0, base_.size(), base_) != 0) return;
-  std::string gateName = topic.substr(base_.size(), topic.size() - base_.size() - strlen(kSetSuffix));
+  std::string level = topic.substr(base_.size(), topic.size() - base_.size() - strlen(kSetSuffix));
+  auto named = gateOfLevel_.find(level);
+  std::string gateName = named != gateOfLevel_.end() ? named->second : level;
   WriteResult refused;
   refused.gate = gateName;
   refused.value = payload;
@@ -165,7 +217,7 @@ void MqttFace::SetReceived(const std::string &topic, const std::string &payload)
 void MqttFace::PublishResult(const std::string &gateName, const WriteResult &result) {
   int index = store_.IndexOf(gateName);
   n2host::PointMeaning meaning = index >= 0 ? store_.Gate(static_cast<size_t>(index)).meaning : n2host::PointMeaning{};
-  Publish(base_ + gateName + kSetSuffix + "/result", WriteResultJson(result, meaning).dump(), false);
+  Publish(GateTopic(gateName) + kSetSuffix + "/result", WriteResultJson(result, meaning).dump(), false);
 }
 
 void MqttFace::GateChanged(const GateState &gate) { PublishGate(gate, false); }
@@ -189,7 +241,7 @@ void MqttFace::PublishGate(const GateState &gate, bool force) {
     last.quality = gate.quality;
     last.at = WallClock::now();
   }
-  Publish(base_ + gate.name, GateJson(gate, WallClock::now()).dump(), true);
+  Publish(base_ + levels_[static_cast<size_t>(index)], GateJson(gate, WallClock::now()).dump(), true);
 }
 
 void MqttFace::AfterCycle() {

@@ -49,7 +49,12 @@ class MqttFace {
   // The port's state changed: the status topic says so.
   void PortChanged();
 
-  std::string GateTopic(const std::string &gateName) const { return base_ + gateName; }
+  // The gate's state topic under the topics mode ([mqtt] topics).
+  std::string GateTopic(const std::string &gateName) const;
+
+  // Home Assistant discovery: its configs go out on every connection, and
+  // retained configs of the gateway's node that no gate publishes are cleared.
+  void SetDiscovery(const HomeAssistantConfig &config);
 
  private:
   struct Published {
@@ -70,6 +75,8 @@ class MqttFace {
   void PublishStations(bool force);
   void PublishStatus(bool online);
   void PublishResult(const std::string &gateName, const WriteResult &result);
+  void PublishDiscovery();
+  void DiscoveryReceived(const std::string &topic, const std::string &payload);
   bool Publish(const std::string &topic, const std::string &payload, bool retain);
 
   MqttConfig config_;
@@ -94,6 +101,11 @@ class MqttFace {
   std::map<int32_t, PublishedStation> publishedStations_;  // guarded by publishedMutex_
   std::mutex publishedMutex_;
   std::vector<Published> published_;  // per gate, what the broker holds
+  std::vector<std::string> levels_;  // per gate, its topic level
+  std::map<std::string, std::string> gateOfLevel_;  // topic level -> gate name
+  bool discovery_ = false;  // fixed before Start
+  HomeAssistantConfig discoveryConfig_;
+  std::map<std::string, std::string> discoveryPayloads_;  // config topic -> payload, fixed before Start
 };
 
 }  // namespace zamgate

@@ -28,6 +28,7 @@ json GateJson(const GateState &gate, WallClock::time_point now) {
   out["value"] = gate.hasValue ? ValueNumber(gate.value) : json(nullptr);
   out["text"] = gate.hasValue ? json(n2host::ValueText(gate.meaning, gate.value)) : json(nullptr);
   out["type"] = gate.typeName;
+  if (!gate.meta.unit.empty()) out["unit"] = gate.meta.unit;
   out["quality"] = QualityName(gate.quality);
   out["time"] = IsoTime(gate.hasValue ? gate.goodAt : gate.readAt);
   if (gate.quality == Quality::kStale) {

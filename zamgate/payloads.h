@@ -13,7 +13,7 @@
 
 namespace zamgate {
 
-// {"value", "text" (the user's terms), "type", "quality", "time", "age_s" (stale), "gas"}
+// {"value", "text" (the user's terms), "type", "unit" (when known), "quality", "time", "age_s" (stale), "gas"}
 nlohmann::json GateJson(const GateState &gate, WallClock::time_point now);
 // {"station", "state", "good_share", "median_ms", "p95_ms", "last_reply", "requests", "failures"}
 nlohmann::json StationJson(const StationState &station);

@@ -2,18 +2,22 @@
 
 #include <stdio.h>
 
+#include <set>
+
+#include "host/common/text_util.h"
 #include "host/common/value_text.h"
 
 namespace zamgate {
 namespace {
 
 constexpr int kReloadSeconds = 2;
+constexpr size_t kMaxFilterText = 100;
 
 constexpr const char *kStyle =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
     "table{border-collapse:collapse;margin-bottom:1.5em}"
     "td,th{border:1px solid #ccc;padding:.25em .6em;text-align:left}"
-    "th{background:#eee}.good,.up{color:#075}.stale,.demoted{color:#a60}.failed,.lost{color:#b00}";
+    "th{background:#eee}form{margin-bottom:.6em}.writable{color:#06c}.good,.up{color:#075}.stale,.demoted{color:#a60}.failed,.lost{color:#b00}";
 
 std::string Seconds(double seconds) {
   char text[32];
@@ -32,6 +36,22 @@ std::string Cell(const std::string &text, const std::string &cls = "") {
   return cls.empty() ? "<td>" + HtmlEscape(text) + "</td>" : "<td class=\"" + cls + "\">" + HtmlEscape(text) + "</td>";
 }
 
+// A form that sets the query parameters by GET: it works without scripts.
+std::string FilterForm(const StoreSnapshot &snapshot, const PageFilter &filter) {
+  std::string form = "<form id=\"filter\" method=\"get\" action=\"/\"><label>station <select name=\"station\">"
+                     "<option value=\"\">all</option>";
+  std::set<int32_t> stations;
+  for (const GateState &gate : snapshot.gates) stations.insert(gate.station);
+  for (int32_t station : stations) {
+    std::string number = std::to_string(station);
+    form += "<option value=\"" + number + "\"" + (filter.station == number ? " selected" : "") + ">" + number + "</option>";
+  }
+  form += "</select></label> <label>text <input type=\"search\" name=\"q\" maxlength=\"" +
+          std::to_string(kMaxFilterText) + "\" value=\"" + HtmlEscape(filter.text) +
+          "\"></label> <button type=\"submit\">filter</button></form>";
+  return form;
+}
+
 }  // namespace
 
 std::string HtmlEscape(const std::string &text) {
@@ -48,7 +68,7 @@ std::string HtmlEscape(const std::string &text) {
   return out;
 }
 
-std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now) {
+std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now, const PageFilter &filter) {
   std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"" +
                      std::to_string(kReloadSeconds) + "\"><title>zamgate " + HtmlEscape(snapshot.gatewayId) +
                      "</title><style>" + kStyle + "</style></head><body>";
@@ -73,15 +93,27 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now)
   }
   page += "</table>";
 
-  page += "<h2>Gates</h2><table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>value</th><th>quality</th>"
-          "<th>age</th></tr>";
+  page += "<h2>Gates</h2>" + FilterForm(snapshot, filter);
+  page += "<table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>value</th><th>unit</th><th>quality</th>"
+          "<th>age</th><th title=\"writable\">w</th><th>description</th></tr>";
+  const std::string wanted = n2host::Lower(filter.text);
+  size_t shown = 0;
   for (const GateState &gate : snapshot.gates) {
+    if (!filter.station.empty() && std::to_string(gate.station) != filter.station) continue;
+    if (!wanted.empty() && n2host::Lower(gate.name + "\n" + gate.gas + "\n" + gate.meta.unit + "\n" + gate.meta.description)
+                                   .find(wanted) == std::string::npos) {
+      continue;
+    }
+    ++shown;
     std::string value = gate.hasValue ? n2host::ValueText(gate.meaning, gate.value) : "-";
     std::string age = gate.hasValue ? Seconds(std::chrono::duration<double>(now - gate.goodAt).count()) : "-";
     std::string quality = QualityName(gate.quality);
-    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(value) + Cell(quality, quality) + Cell(age) + "</tr>";
+    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(value) + Cell(gate.meta.unit) + Cell(quality, quality) +
+            Cell(age) + (gate.writable ? std::string("<td class=\"writable\" title=\"writable\">&#9998;</td>") : Cell("")) +
+            Cell(gate.meta.description) + "</tr>";
   }
-  page += "</table>";
+  page += "</table><p id=\"shown\">" + std::to_string(shown) + " of " + std::to_string(snapshot.gates.size()) +
+          " gates shown</p>";
 
   page += "<h2>Events</h2><table id=\"events\"><tr><th>time</th><th>event</th></tr>";
   for (auto event = snapshot.events.rbegin(); event != snapshot.events.rend(); ++event) {

@@ -10,7 +10,15 @@
 
 namespace zamgate {
 
-std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now);
+// Which gates the page lists (query parameters "station" and "q"): those of
+// one station, and those whose name, GAS, unit or description holds the text
+// (letter case aside). Empty: all.
+struct PageFilter {
+  std::string station;
+  std::string text;
+};
+
+std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now, const PageFilter &filter = {});
 
 // Text made safe inside HTML.
 std::string HtmlEscape(const std::string &text);

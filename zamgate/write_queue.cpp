@@ -1,5 +1,7 @@
 #include "zamgate/write_queue.h"
 
+#include <stdio.h>
+
 #include "host/common/gate_types.h"
 #include "host/common/write_check.h"
 #include "host/common/text_util.h"
@@ -19,6 +21,31 @@ const char *OutcomeName(WriteOutcome outcome) {
     case WriteOutcome::kCancelled: return "cancelled";
   }
   return "rejected";
+}
+
+namespace {
+
+std::string LimitText(double limit) {
+  char text[32];
+  snprintf(text, sizeof text, "%.15g", limit);
+  return text;
+}
+
+}  // namespace
+
+bool WithinLimits(const n2host::Gate &gate, const n2host::GateValue &value, std::string *why) {
+  const n2host::GateMeta &meta = gate.spec.meta;
+  if (!meta.min && !meta.max) return true;
+  const double number = value.type == kGateReal ? value.real : static_cast<double>(value.integer);
+  if (meta.min && number < *meta.min) {
+    *why = n2host::RawText(value) + " is below the gate's min " + LimitText(*meta.min);
+    return false;
+  }
+  if (meta.max && number > *meta.max) {
+    *why = n2host::RawText(value) + " is above the gate's max " + LimitText(*meta.max);
+    return false;
+  }
+  return true;
 }
 
 WriteQueue::WriteQueue(std::vector<n2host::Gate> gates, std::vector<bool> writable, size_t capacity)
@@ -53,6 +80,10 @@ bool WriteQueue::Check(const std::string &gateName, const std::string &valueText
   std::string reason;
   if (!n2host::PrepareWrite(gate, typed, &write->value, &reason)) {
     *why = gateName + ": " + reason;
+    return false;
+  }
+  if (typed && !WithinLimits(gate, write->value, why)) {
+    *why = gateName + ": " + *why;
     return false;
   }
   write->release = !typed;

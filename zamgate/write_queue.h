@@ -69,6 +69,10 @@ struct QueuedWrite {
   WriteDone done;
 };
 
+// The gate's min and max from its metadata: false, naming the limit, for a
+// value outside them.
+bool WithinLimits(const n2host::Gate &gate, const n2host::GateValue &value, std::string *why);
+
 class WriteQueue {
  public:
   // gates: the polled gates, in store order; writable: one flag per gate.

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -85,7 +86,110 @@ bool HasBlank(std::string_view text) {
   return false;
 }
 
+bool ParseNumber(std::string_view text, double *value) {
+  std::string copy(text);
+  char *end = nullptr;
+  errno = 0;
+  double parsed = strtod(copy.c_str(), &end);
+  if (copy.empty() || end != copy.c_str() + copy.size() || errno != 0 || !std::isfinite(parsed)) return false;
+  *value = parsed;
+  return true;
+}
+
+// The columns of a gate list with a header line: their names in order.
+// False with a reason when the header names an unknown column.
+bool HeaderColumns(const std::vector<std::string> &fields, std::vector<std::string> *columns, std::string *error) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::string column = Lower(Trim(fields[i]));
+    bool known = i < 2 || column == "type";
+    for (const std::string &meta : GateMetaColumns()) known = known || column == meta;
+    if (!known) {
+      *error = "unknown column '" + std::string(Trim(fields[i])) + "' in the header (name, gas, type, unit, description, "
+               "decimals, min, max, step, kind, poll)";
+      return false;
+    }
+    columns->push_back(column);
+  }
+  return true;
+}
+
 }  // namespace
+
+const std::vector<std::string> &GateKinds() {
+  static const std::vector<std::string> kinds = {
+      // measurements
+      "temperature", "humidity", "pressure", "power", "energy", "voltage", "current", "frequency", "flow",
+      "illuminance", "carbon_dioxide", "speed", "duration", "percent",
+      // states of digital points
+      "occupancy", "running", "problem", "opening", "heat", "cold", "power_state"};
+  return kinds;
+}
+
+const std::vector<std::string> &GateMetaColumns() {
+  static const std::vector<std::string> columns = {"unit", "description", "decimals", "min",
+                                                   "max",  "step",        "kind",     "poll"};
+  return columns;
+}
+
+bool SetGateMeta(std::string_view column, std::string_view text, GateMeta *meta, std::string *error) {
+  text = Trim(text);
+  if (text.empty()) return true;
+  if (column == "unit") {
+    meta->unit = std::string(text);
+  } else if (column == "description") {
+    meta->description = std::string(text);
+  } else if (column == "kind") {
+    std::string kind = Lower(text);
+    bool known = false;
+    for (const std::string &name : GateKinds()) known = known || name == kind;
+    if (!known) {
+      std::string all;
+      for (const std::string &name : GateKinds()) all += (all.empty() ? "" : ", ") + name;
+      *error = "unknown kind '" + std::string(text) + "' (" + all + ")";
+      return false;
+    }
+    meta->kind = kind;
+  } else if (column == "poll") {
+    for (char c : text) {
+      if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') {
+        *error = "poll class '" + std::string(text) + "' must be a name of letters, digits, _ and -";
+        return false;
+      }
+    }
+    meta->pollClass = std::string(text);
+  } else {
+    double number = 0;
+    if (!ParseNumber(text, &number)) {
+      *error = std::string(column) + " '" + std::string(text) + "' is not a number";
+      return false;
+    }
+    if (column == "decimals") {
+      if (number < 0 || number > 9 || number != static_cast<int>(number)) {
+        *error = "decimals '" + std::string(text) + "' must be a whole number from 0 to 9";
+        return false;
+      }
+      meta->decimals = static_cast<int>(number);
+    } else if (column == "min") {
+      meta->min = number;
+    } else if (column == "max") {
+      meta->max = number;
+    } else if (column == "step") {
+      if (number <= 0) {
+        *error = "step '" + std::string(text) + "' must be above 0";
+        return false;
+      }
+      meta->step = number;
+    } else {
+      *error = "unknown column '" + std::string(column) + "'";
+      return false;
+    }
+  }
+  if (meta->min && meta->max && *meta->min > *meta->max) {
+    *error = "min is above max";
+    return false;
+  }
+  return true;
+}
 
 bool ParseGateArgument(std::string_view text, GateSpec *gate, std::string *error) {
   text = Trim(text);
@@ -189,6 +293,9 @@ bool ParseGateList(std::string_view text, const std::string &fileName, std::vect
   std::vector<std::string> problems;
   int lineNumber = 0;
   bool firstRecord = true;
+  // Without a header: name, GAS, type, then the metadata in its own order.
+  std::vector<std::string> columns = {"name", "gas", "type"};
+  for (const std::string &meta : GateMetaColumns()) columns.push_back(meta);
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -210,10 +317,21 @@ bool ParseGateList(std::string_view text, const std::string &fileName, std::vect
     const bool header = firstRecord && fields.size() >= 2 && EqualsIgnoringCase(fields[0], "name") &&
                         EqualsIgnoringCase(fields[1], "gas");
     firstRecord = false;
-    if (header) continue;
+    if (header) {
+      std::string headerError;
+      std::vector<std::string> named;
+      if (!HeaderColumns(fields, &named, &headerError)) {
+        problems.push_back(where + ": " + headerError);
+      } else {
+        if (named.size() == 2) named.push_back("type");  // "name,gas" over rows that give a type
+        columns = named;
+      }
+      continue;
+    }
 
-    if (fields.size() > 3) {
-      problems.push_back(where + ": expected name" + separator + " GAS" + separator + " type; found " +
+    if (fields.size() > columns.size()) {
+      problems.push_back(where + ": expected name" + separator + " GAS" + separator + " type" +
+                         (columns.size() > 3 ? " and the header's columns" : "") + "; found " +
                          std::to_string(fields.size()) + " fields");
       continue;
     }
@@ -227,7 +345,15 @@ bool ParseGateList(std::string_view text, const std::string &fileName, std::vect
     gate.gas = gas;
     gate.name = fields.size() >= 2 && !fields[0].empty() ? fields[0] : gas;
     std::string typeError;
-    if (fields.size() == 3 && !SetType(fields[2], &gate, &typeError)) {
+    bool good = true;
+    for (size_t i = 2; i < fields.size() && good && fields.size() > 1; ++i) {
+      if (columns[i] == "type") {
+        if (fields.size() == 3 || !Trim(fields[i]).empty()) good = SetType(fields[i], &gate, &typeError);
+      } else {
+        good = SetGateMeta(columns[i], fields[i], &gate.meta, &typeError);
+      }
+    }
+    if (!good) {
       problems.push_back(where + ": " + typeError);
       continue;
     }

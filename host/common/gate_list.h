@@ -10,11 +10,38 @@
 
 namespace n2host {
 
+// What a gate means in engineering terms, for the tools that show it (the
+// page, Home Assistant, Prometheus) and for the limits of writes. Every field
+// is optional: a gate list without these columns leaves them empty.
+struct GateMeta {
+  std::string unit;         // "°C", "%", "kW" ...
+  std::string description;  // free text
+  std::optional<int> decimals;  // digits after the point to show
+  std::optional<double> min;    // writes below are refused
+  std::optional<double> max;    // writes above are refused
+  std::optional<double> step;   // the step a slider or field offers
+  std::string kind;         // what it measures: one of GateKinds(), or ""
+  std::string pollClass;    // the poll class that sets how often it is read; "" the default
+};
+
+// The kinds a gate may declare: measurements (temperature, humidity ...) and
+// states (occupancy, running, ...).
+const std::vector<std::string> &GateKinds();
+
+// The metadata columns a gate list may carry after name, GAS and type, in
+// their order when the list has no header line.
+const std::vector<std::string> &GateMetaColumns();
+
+// Sets one metadata field from its column text (blank leaves it unset).
+// False with a reason for a bad number or an unknown kind.
+bool SetGateMeta(std::string_view column, std::string_view text, GateMeta *meta, std::string *error);
+
 struct GateSpec {
   std::string name;    // shown in tables; the GAS when none is given
   std::string gas;     // passed to the driver exactly as written
   int type = -1;       // gate data type, or kAutoType
   std::string origin;  // where the gate was named, for messages: "gates.csv:4"
+  GateMeta meta;       // unit, description, limits ...
 };
 
 // How a gate list's text is read.
@@ -49,7 +76,9 @@ size_t FirstNonUtf8Byte(std::string_view text);
 // by commas, or by semicolons when the first record uses them. A UTF-8
 // byte-order mark is skipped. Blank lines and lines starting with "#" are
 // skipped, and so is a header line whose first two fields read "name" and
-// "gas". A line that is not UTF-8 is refused unless options.latin1. False
+// "gas". Metadata columns (GateMetaColumns) may follow the type: in the
+// order the header names them, or without a header in their own order; a
+// header naming an unknown column is refused. A line that is not UTF-8 is refused unless options.latin1. False
 // when any line is bad, with one "FILE:LINE: reason" line per bad line.
 bool ParseGateList(std::string_view text, const std::string &fileName, std::vector<GateSpec> *gates,
                    std::string *error, const GateListOptions &options = {});
