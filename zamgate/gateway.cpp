@@ -21,6 +21,7 @@
 #include "zamgate/metrics.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/mqtt_face.h"
+#include "zamgate/poll_schedule.h"
 #include "zamgate/write_queue.h"
 #include "zamgate/write_runner.h"
 
@@ -179,6 +180,13 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
 
   GatewayOutput output(store, events);
   n2host::Poller poller(channel, gates, config.poll, output, stop);
+  PollSchedule schedule(poller.plan(), gates, config.poll.intervalMs, config.pollClasses);
+  auto cycleStart = SteadyClock::now();
+  if (schedule.active()) {
+    poller.SetRequestFilter([&](size_t request) { return schedule.TakeIfDue(request, cycleStart); });
+    if (http) http->AddMetricsText([&] { return schedule.MetricsText(config.gatewayId); });
+  }
+  const int tickMs = schedule.active() ? schedule.tickMs() : config.poll.intervalMs;
   double busySeconds = 0;
   poller.SetBetweenRequests([&] { runner.RunPending(); });
   poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took,
@@ -201,16 +209,15 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
                  config.channel.port + " every " + std::to_string(config.poll.intervalMs) + " ms");
   poller.Start();
   for (int cycle = 1; !stop; ++cycle) {
-    const auto cycleStart = SteadyClock::now();
+    cycleStart = SteadyClock::now();
     busySeconds = 0;
     poller.RunCycle(cycle);
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - cycleStart).count();
     // The line's share of the cycle's time slot: the interval, or the cycle
     // itself when it runs longer.
-    metrics.Cycle(seconds, busySeconds, std::max(seconds, config.poll.intervalMs / 1000.0));
+    metrics.Cycle(seconds, busySeconds, std::max(seconds, tickMs / 1000.0));
     // While the port is lost a cycle sends nothing: it must not spin.
-    const int waitMs = poller.port().state == n2host::PortState::kLost ? std::max(config.poll.intervalMs, kLostPortCycleMs)
-                                                                     : config.poll.intervalMs;
+    const int waitMs = poller.port().state == n2host::PortState::kLost ? std::max(tickMs, kLostPortCycleMs) : tickMs;
     // Until the next cycle: writes as they come.
     const auto next = cycleStart + std::chrono::milliseconds(waitMs);
     while (!stop) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "driver/requests.h"
 #include "host/common/gate_types.h"
@@ -46,8 +47,9 @@ bool BlockCandidate(const Gate &gate) {
 std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks) {
   std::vector<int32_t> stationOrder;
   std::map<int32_t, std::vector<Pending>> byStation;
-  // Candidates by station and type, then by device address.
-  std::map<std::pair<int32_t, int>, std::map<int32_t, std::vector<int>>> candidates;
+  // Candidates by station, type and poll class (a block reads its gates
+  // together, so they must share a class), then by device address.
+  std::map<std::tuple<int32_t, int, std::string>, std::map<int32_t, std::vector<int>>> candidates;
 
   // Single reads already planned, by what they read (with grouping on).
   std::map<ReadKey, size_t> singles;
@@ -59,7 +61,7 @@ std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks
       stationOrder.push_back(gate.station);
     }
     if (useBlocks && BlockCandidate(gate)) {
-      candidates[{gate.station, gate.type}][gate.element].push_back(i);
+      candidates[{gate.station, gate.type, gate.spec.meta.pollClass}][gate.element].push_back(i);
       continue;
     }
     if (useBlocks) {
@@ -95,8 +97,8 @@ std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks
     }
     for (const std::vector<int32_t> &run : runs) {
       Pending pending;
-      pending.request.station = key.first;
-      pending.request.type = key.second;
+      pending.request.station = std::get<0>(key);
+      pending.request.type = std::get<1>(key);
       pending.request.block = run.size() > 1;
       pending.request.firstAddress = run.front();
       pending.request.items = static_cast<int>(run.size());
@@ -109,7 +111,7 @@ std::vector<PollRequest> PlanPoll(const std::vector<Gate> &gates, bool useBlocks
         }
       }
       if (!pending.request.block) pending.request.items = 1;
-      byStation[key.first].push_back(pending);
+      byStation[std::get<0>(key)].push_back(pending);
     }
   }
 

@@ -108,6 +108,7 @@ void Poller::RunCycle(int cycle) {
         Mark(plan_[i], "waiting");
         continue;
       }
+      if (requestFilter_ && !requestFilter_(i)) continue;
       if (betweenRequests_) betweenRequests_();
       portOpen = Execute(plan_[i], cycle);
       sent = true;

@@ -54,6 +54,11 @@ class Poller {
   const std::vector<GateReading> &readings() const { return readings_; }
   const std::vector<Gate> &gates() const { return gates_; }
 
+  // Which requests a cycle sends (the gateway's poll classes): false leaves
+  // a request out of this cycle, its gates keeping their state. Without a
+  // filter every request is sent every cycle.
+  void SetRequestFilter(std::function<bool(size_t request)> due) { requestFilter_ = std::move(due); }
+
   // Work the caller does on the poll's thread between two requests and while
   // the poll waits for its next cycle (the gateway's queued writes): the
   // driver takes one request at a time, so it is done here and nowhere else.
@@ -77,6 +82,7 @@ class Poller {
 
   Channel &channel_;
   std::vector<Gate> gates_;
+  std::function<bool(size_t)> requestFilter_;
   const PollSettings &options_;
   PollOutput &output_;
   const std::atomic<bool> &stop_;
