@@ -36,6 +36,10 @@ command -v chromium >/dev/null || packages+=(chromium)
 # zamgate's Modbus TCP face: libmodbus; mbpoll for its tests and guide.
 [ -f /usr/include/modbus/modbus.h ] || packages+=(libmodbus-dev)
 command -v mbpoll >/dev/null || packages+=(mbpoll)
+# zamgate's integrations: Jinja renders the Home Assistant value templates in
+# their test; a Prometheus server scrapes the gateway, promtool checks /metrics.
+python3 -c 'import jinja2' 2>/dev/null || packages+=(python3-jinja2)
+command -v prometheus >/dev/null || packages+=(prometheus)
 # The Debian package (scripts/package.sh, tests/package/): CPack's DEB
 # generator with dpkg-shlibdeps and file, lintian, man, systemd-analyze for
 # the unit, strace for the test of its system-call filter, adduser for the

@@ -209,7 +209,8 @@ bool ReadModbusSection(const toml::table &root, const std::string &fileName, con
   return CheckOverlaps(config->map, gates, nodes, fail);
 }
 
-std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGateInfo> &gates) {
+std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGateInfo> &gates,
+                         const std::vector<n2host::GateMeta> &metas) {
   std::vector<ModbusMapEntry> map = config.map;
   std::sort(map.begin(), map.end(), [](const ModbusMapEntry &a, const ModbusMapEntry &b) {
     return a.table != b.table ? a.table < b.table : a.address < b.address;
@@ -230,10 +231,11 @@ std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGat
   out << "address,table,gate,gas,type,words,writable,unit,min,max,description\n";
   for (const ModbusMapEntry &entry : map) {
     const ModbusGateInfo &gate = gates.at(entry.gate);
+    const n2host::GateMeta meta = entry.gate < metas.size() ? metas[entry.gate] : n2host::GateMeta{};
     out << entry.address << ',' << ModbusTableName(entry.table) << ',' << quoted(gate.name) << ','
         << quoted(gate.gas) << ',' << n2host::GateTypeName(entry.type) << ',' << entry.words << ','
-        << (ModbusTableIsWritable(entry.table) ? "yes" : "no") << ',' << quoted(gate.meta.unit) << ','
-        << limit(gate.meta.min) << ',' << limit(gate.meta.max) << ',' << quoted(gate.meta.description) << '\n';
+        << (ModbusTableIsWritable(entry.table) ? "yes" : "no") << ',' << quoted(meta.unit) << ','
+        << limit(meta.min) << ',' << limit(meta.max) << ',' << quoted(meta.description) << '\n';
   }
   return out.str();
 }

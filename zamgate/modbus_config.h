@@ -78,7 +78,6 @@ struct ModbusGateInfo {
   std::string gas;
   int type = -1;  // gate data type; -1 (auto) cannot be mapped
   bool writable = false;
-  n2host::GateMeta meta;  // unit, limits, description: listed by --print-map
 };
 
 // Reads the [modbus] table of a parsed configuration, if there is one.
@@ -89,7 +88,9 @@ bool ReadModbusSection(const toml::table &root, const std::string &fileName, con
 // The map for the integrator, as CSV ordered by table and address:
 // address,table,gate,gas,type,words,writable (writable: the gate can be
 // written through this table).
-std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGateInfo> &gates);
+// metas: the gates' unit, limits and description, one per gate, when known.
+std::string ModbusMapCsv(const ModbusConfig &config, const std::vector<ModbusGateInfo> &gates,
+                         const std::vector<n2host::GateMeta> &metas = {});
 
 }  // namespace zamgate
 

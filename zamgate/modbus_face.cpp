@@ -10,8 +10,7 @@ std::vector<ModbusGateInfo> ModbusGates(const GatewayConfig &config) {
   std::vector<ModbusGateInfo> gates;
   for (size_t i = 0; i < config.gates.size(); ++i) {
     const n2host::GateSpec &spec = config.gates[i];
-    gates.push_back(
-        {spec.name, spec.gas, spec.type, i < config.gateOptions.size() && config.gateOptions[i].writable, spec.meta});
+    gates.push_back({spec.name, spec.gas, spec.type, i < config.gateOptions.size() && config.gateOptions[i].writable});
   }
   return gates;
 }
@@ -20,7 +19,9 @@ int PrintModbusMap(const GatewayConfig &config, FILE *out, FILE *err) {
   if (!config.modbus.enabled || config.modbus.map.empty()) {
     fprintf(err, "zamgate: %s maps no gate to Modbus (no [[modbus.map]] entries)\n", config.file.c_str());
   }
-  fputs(ModbusMapCsv(config.modbus, ModbusGates(config)).c_str(), out);
+  std::vector<n2host::GateMeta> metas;
+  for (const n2host::GateSpec &spec : config.gates) metas.push_back(spec.meta);
+  fputs(ModbusMapCsv(config.modbus, ModbusGates(config), metas).c_str(), out);
   return 0;
 }
 
