@@ -94,7 +94,7 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now,
   page += "</table>";
 
   page += "<h2>Gates</h2>" + FilterForm(snapshot, filter);
-  page += "<table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>value</th><th>unit</th><th>quality</th>"
+  page += "<table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>value</th><th>quality</th>"
           "<th>age</th><th title=\"writable\">w</th><th>description</th></tr>";
   const std::string wanted = n2host::Lower(filter.text);
   size_t shown = 0;
@@ -106,9 +106,10 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now,
     }
     ++shown;
     std::string value = gate.hasValue ? n2host::ValueText(gate.meaning, gate.value) : "-";
+    if (gate.hasValue && !gate.meta.unit.empty()) value += " " + gate.meta.unit;
     std::string age = gate.hasValue ? Seconds(std::chrono::duration<double>(now - gate.goodAt).count()) : "-";
     std::string quality = QualityName(gate.quality);
-    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(value) + Cell(gate.meta.unit) + Cell(quality, quality) +
+    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(value) + Cell(quality, quality) +
             Cell(age) + (gate.writable ? std::string("<td class=\"writable\" title=\"writable\">&#9998;</td>") : Cell("")) +
             Cell(gate.meta.description) + "</tr>";
   }

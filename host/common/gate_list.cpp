@@ -293,9 +293,9 @@ bool ParseGateList(std::string_view text, const std::string &fileName, std::vect
   std::vector<std::string> problems;
   int lineNumber = 0;
   bool firstRecord = true;
-  // Without a header: name, GAS, type, then the metadata in its own order.
+  // Without a header: name, GAS, type. Metadata columns need the header
+  // that names them, so that a stray field is refused, not taken for a unit.
   std::vector<std::string> columns = {"name", "gas", "type"};
-  for (const std::string &meta : GateMetaColumns()) columns.push_back(meta);
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);

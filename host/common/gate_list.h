@@ -28,8 +28,7 @@ struct GateMeta {
 // states (occupancy, running, ...).
 const std::vector<std::string> &GateKinds();
 
-// The metadata columns a gate list may carry after name, GAS and type, in
-// their order when the list has no header line.
+// The metadata columns a gate list's header may name after name and GAS.
 const std::vector<std::string> &GateMetaColumns();
 
 // Sets one metadata field from its column text (blank leaves it unset).
@@ -76,9 +75,9 @@ size_t FirstNonUtf8Byte(std::string_view text);
 // by commas, or by semicolons when the first record uses them. A UTF-8
 // byte-order mark is skipped. Blank lines and lines starting with "#" are
 // skipped, and so is a header line whose first two fields read "name" and
-// "gas". Metadata columns (GateMetaColumns) may follow the type: in the
-// order the header names them, or without a header in their own order; a
-// header naming an unknown column is refused. A line that is not UTF-8 is refused unless options.latin1. False
+// "gas". Metadata columns (GateMetaColumns) need a header line that names
+// them (in any order after name and gas); a header naming an unknown column
+// is refused. A line that is not UTF-8 is refused unless options.latin1. False
 // when any line is bad, with one "FILE:LINE: reason" line per bad line.
 bool ParseGateList(std::string_view text, const std::string &fileName, std::vector<GateSpec> *gates,
                    std::string *error, const GateListOptions &options = {});
