@@ -22,6 +22,18 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+// "00:02:05", "3 d 04:00:10".
+std::string Uptime(double seconds) {
+  long total = seconds < 0 ? 0 : static_cast<long>(seconds);
+  char text[48];
+  if (total >= 86400) {
+    snprintf(text, sizeof text, "%ld d %02ld:%02ld:%02ld", total / 86400, total / 3600 % 24, total / 60 % 60, total % 60);
+  } else {
+    snprintf(text, sizeof text, "%02ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+  }
+  return text;
+}
+
 std::string Millis(const std::optional<double> &ms) {
   if (!ms) return "-";
   char text[32];
@@ -73,7 +85,7 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now)
           "</span> &middot; cycle <span id=\"cycle\">" + HtmlEscape(cycle) + "</span> &middot; " +
           HtmlEscape(IsoTime(now)) + "</p>";
   page += "<p id=\"version\">" + HtmlEscape(n2host::VersionText()) + " &middot; up " +
-          HtmlEscape(Seconds(std::chrono::duration<double>(now - snapshot.startedAt).count())) + "</p>";
+          HtmlEscape(Uptime(std::chrono::duration<double>(now - snapshot.startedAt).count())) + "</p>";
 
   page += "<h2>Stations</h2><table id=\"stations\"><tr><th>station</th><th>family</th><th>state</th><th>good</th>"
           "<th>median</th><th>p95</th><th>last reply</th></tr>";

@@ -254,9 +254,24 @@ void Channel::Forward(bool toSink) {
       }
     }
   }
-  if (!toSink) return;
-  for (const DriverMessage &message : lastMessages_) {
-    if (sink_) sink_(message);
+  if (!toSink || !sink_) return;
+  if (!failuresOnly_) {
+    for (const DriverMessage &message : lastMessages_) sink_(message);
+    return;
+  }
+  // A failed request's tries log the same trace line once each (five tries
+  // and the last word): a log that explains failures takes it once, with
+  // the count.
+  for (size_t i = 0; i < lastMessages_.size();) {
+    size_t same = i + 1;
+    while (same < lastMessages_.size() && lastMessages_[same].text == lastMessages_[i].text) ++same;
+    DriverMessage message = lastMessages_[i];
+    if (same - i > 1) {
+      while (!message.text.empty() && message.text.back() == ' ') message.text.pop_back();
+      message.text += " (" + std::to_string(same - i) + " times)";
+    }
+    sink_(message);
+    i = same;
   }
 }
 
