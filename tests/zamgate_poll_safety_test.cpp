@@ -496,6 +496,24 @@ TEST(ZamgatePollSafety, AWriteWhileThePortIsLostIsAnsweredWithThePort) {
   json result = live.Last(Topic("Setpoint") + "/set/result");
   EXPECT_EQ(result["outcome"], "rejected") << result;
   EXPECT_TRUE(Contains(result["text"].get<std::string>(), "the port is lost")) << result;
+  // A stop while the port is lost is as quick and as clean.
+  const auto stopping = Clock::now();
+  EXPECT_EQ(gateway.Stop(), 0) << gateway.Log();
+  EXPECT_LT(MsSince(stopping), 60 + 1000 + 1500) << gateway.Log();
+  EXPECT_TRUE(live.WaitFor("test/bus1/status", [](const json &m) { return m["state"] == "offline"; }, 5000));
+}
+
+// Fault 8: no broker at all (its port refuses): the stop is as quick.
+TEST(ZamgatePollSafety, SigtermEndsTheGatewayWithNoBrokerAtAll) {
+  Simulator sim({"--static"});
+  ASSERT_FALSE(sim.port().empty());
+  Gateway gateway(GatewayConfigText("bus1", sim, FreePort(), kSetpoint));
+  ASSERT_GT(gateway.httpPort(), 0) << gateway.Log();
+  ASSERT_TRUE(WaitUntil([&] { return Contains(gateway.Log(), "cannot reach the MQTT broker"); }, 10000))
+      << gateway.Log();
+  const auto stopping = Clock::now();
+  EXPECT_EQ(gateway.Stop(), 0) << gateway.Log();
+  EXPECT_LT(MsSince(stopping), 60 + 1000 + 1500) << gateway.Log();
 }
 
 }  // namespace
