@@ -37,7 +37,7 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
     // was answered after the read went out.
     store_.UpdateGate(i, reading.status, value, held, reading.readAt, reading.startedAt);
   }
-  if (view.intervalMs > 0) AgeOut(view.intervalMs);
+  AgeOut(view.intervalMs);
   std::vector<StationState> stations;
   for (const auto &[station, stats] : view.health->stations()) {
     StationState state;
@@ -58,6 +58,8 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
 }
 
 void GatewayOutput::AgeOut(int intervalMs) {
+  // interval_ms = 0 polls as fast as the line goes: no interval to age by.
+  if (intervalMs <= 0) return;
   store_.AgeOut(WallClock::now(), std::chrono::milliseconds(static_cast<long long>(intervalMs) * kStaleAfterIntervals));
 }
 
