@@ -164,6 +164,7 @@ TEST(ZamgatePollSafety, AFloodOfWritesToASilentStationLeavesTheOtherStationsThei
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   const long readsOfStation5 = CountOf(sim.Log(), "station 5 N2OPEN") - before;
+  RecordProperty("station_5_exchanges_in_6_s", static_cast<int>(readsOfStation5));
   // About 30 cycles ran in those 6 s; starved, station 5 got one or two.
   EXPECT_GE(readsOfStation5, 8) << gateway.Log();
   json state = ApiState(gateway.httpPort());
@@ -228,6 +229,7 @@ TEST(ZamgatePollSafety, SigtermCancelsQueuedWritesAndSaysOfflineInOrder) {
   const auto stopping = Clock::now();
   EXPECT_EQ(gateway.Stop(), 0) << gateway.Log();
   const long long took = MsSince(stopping);
+  RecordProperty("stop_ms", static_cast<int>(took));
   // One reply time-out and a second, with room for a loaded machine.
   EXPECT_LT(took, 500 + 1000 + 1500) << gateway.Log();
 
