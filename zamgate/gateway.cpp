@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <thread>
+
+#include <unistd.h>
 
 #include "host/common/channel.h"
 #include "host/common/driver_library.h"
 #include "host/common/driver_log.h"
+#include "host/common/exit_cleanup.h"
+#include "host/common/exit_codes.h"
 #include "host/common/gate_resolver.h"
 #include "host/common/gate_types.h"
 #include "host/common/poll_plan.h"
@@ -32,6 +37,8 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr auto kStopCheck = std::chrono::milliseconds(100);
 // The shortest cycle while the port is lost (its reopen has its own back-off).
 constexpr int kLostPortCycleMs = 100;
+// Kept free of the stop's bound for the last steps of the exit.
+constexpr auto kStopMargin = std::chrono::milliseconds(200);
 
 bool LoadDriver(const GatewayConfig &config, n2host::DriverLibrary *driver) {
   std::string error;
@@ -126,9 +133,12 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   channel.SetSink([](const n2host::DriverMessage &message) { EventLog::Note("driver: " + message.text); }, true);
   std::string error;
   int code = 0;
-  if (!channel.Open(config.channel, &error, &code)) {
+  // A port that is not there yet (an adapter that appears late at boot) is
+  // waited for as a port lost later is.
+  bool portMissing = false;
+  if (!channel.OpenOrWait(config.channel, &error, &code, &portMissing)) {
     fprintf(stderr, "zamgate: %s\n", error.c_str());
-    return kGatewayPort;
+    return code == n2host::kExitPort ? kGatewayPort : kGatewayConfig;
   }
   std::vector<n2host::Gate> gates;
   if (!ResolveAll(channel, config, &gates, stderr)) return kGatewayInvalidGate;
@@ -174,23 +184,75 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   }
 
   GatewayOutput output(store, events);
+  output.SetFamilies([&channel](int32_t station) { return channel.StationFamily(station); });
   n2host::Poller poller(channel, gates, config.poll, output, stop);
+  if (portMissing) {
+    poller.StartWithPortMissing(error);
+    EventLog::Note("port " + config.channel.port + " is not there: waiting for it (" + error + ")");
+    store.SetPort(false, poller.port().reason);
+    writes.SetPortLost(true, poller.port().reason);
+    metrics.Port(false);
+  }
+  // The line as the poll sees it, for the writes: a demoted station's and a
+  // lost port's writes are refused at once.
+  auto lineToWrites = [&] {
+    const n2host::PortStatus port = poller.port();
+    writes.SetPortLost(port.state == n2host::PortState::kLost, port.reason);
+    for (const auto &[station, stats] : poller.health().stations()) writes.SetStationDown(station, stats.demoted);
+  };
   double busySeconds = 0;
-  poller.SetBetweenRequests([&] { runner.RunPending(); });
+  // One write between two poll requests at most: a stream of writes cannot
+  // take the line from the reads, and every station keeps its reads.
+  poller.SetBetweenRequests([&] {
+    if (!stop) runner.RunOne();
+    output.AgeOut(config.poll.intervalMs);
+  });
   poller.SetRequestObserver([&](const n2host::PollRequest &request, int32_t status, std::chrono::nanoseconds took,
                                 const std::vector<n2host::GateReading> &readings) {
     output.Request(request, status, readings);
     double seconds = std::chrono::duration<double>(took).count();
     busySeconds += seconds;
     metrics.Request(request.station, FailureOf(status, channel.lastMessages()), seconds);
+    lineToWrites();
   });
   output.SetAfterCycle([&](const n2host::CycleView &view, bool portChanged) {
+    lineToWrites();
     for (const auto &[station, stats] : view.health->stations()) metrics.StationUp(station, !stats.demoted);
     if (portChanged) {
       metrics.Port(view.port == nullptr || !view.port->lost());
       mqtt.PortChanged();
     }
     mqtt.AfterCycle();
+  });
+
+  // The stop: queued writes are answered "cancelled" and the clean "offline"
+  // goes out at once, on this thread, while the poll finishes the request
+  // under way. A request to a station that has just gone silent can keep the
+  // driver for several reply time-outs (it retries): the gateway does not
+  // wait for it past one time-out and a second, and ends without it (the
+  // system closes the port).
+  std::atomic<bool> pollDone{false};
+  std::thread stopper([&] {
+    while (!stop && !pollDone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (pollDone && !stop) return;
+    const auto stopAt = SteadyClock::now();
+    const auto bound = stopAt + std::chrono::milliseconds(config.channel.timeoutMs) + std::chrono::seconds(1);
+    writes.Close();
+    // A write on the line finishes first, so that its result goes out too.
+    while (runner.busy() && SteadyClock::now() < bound - kStopMargin) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    events.Add("stopping: status offline, port closed");
+    mqtt.Stop(bound - kStopMargin);
+    while (!pollDone && SteadyClock::now() < bound - kStopMargin / 2) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!pollDone) {
+      EventLog::Note("stopped with a request still on the line: it is abandoned, the port closed by the system");
+      fflush(nullptr);
+      n2host::RunExitCleanup();
+      _exit(kGatewayOk);
+    }
   });
 
   EventLog::Note("gateway " + config.gatewayId + " polls " + std::to_string(gates.size()) + " gates on " +
@@ -204,22 +266,27 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     // The line's share of the cycle's time slot: the interval, or the cycle
     // itself when it runs longer.
     metrics.Cycle(seconds, busySeconds, std::max(seconds, config.poll.intervalMs / 1000.0));
+    store.SetCycle(seconds, busySeconds / std::max(seconds, config.poll.intervalMs / 1000.0), config.poll.intervalMs);
+    store.SetPortRetries(poller.port().reopenTries);
     // While the port is lost a cycle sends nothing: it must not spin.
     const int waitMs = poller.port().state == n2host::PortState::kLost ? std::max(config.poll.intervalMs, kLostPortCycleMs)
                                                                      : config.poll.intervalMs;
-    // Until the next cycle: writes as they come.
+    // Until the next cycle: writes as they come, one at a time, none started
+    // once the next cycle is due.
     const auto next = cycleStart + std::chrono::milliseconds(waitMs);
     while (!stop) {
       auto now = SteadyClock::now();
       if (now >= next) break;
-      if (writes.WaitForWrite(std::min(next, now + kStopCheck))) runner.RunPending();
+      if (writes.WaitForWrite(std::min(next, now + kStopCheck)) && !stop && SteadyClock::now() < next) runner.RunOne();
+      output.AgeOut(config.poll.intervalMs);
     }
   }
+  pollDone = true;
+  stopper.join();
 
-  events.Add("stopping: status offline, port closed");
   if (modbus) modbus->Stop();
   writes.Close();
-  mqtt.Stop();
+  mqtt.Stop(SteadyClock::now());
   if (http) http->Stop();
   channel.Close();
   return kGatewayOk;

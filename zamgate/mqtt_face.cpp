@@ -1,6 +1,9 @@
 #include "zamgate/mqtt_face.h"
 
+#include <float.h>
 #include <math.h>
+
+#include <thread>
 
 #include <mosquitto.h>
 
@@ -35,7 +38,7 @@ MqttFace::MqttFace(const MqttConfig &config, const std::string &gatewayId, GateS
       published_(store.gateCount()) {}
 
 MqttFace::~MqttFace() {
-  Stop();
+  Stop(std::chrono::steady_clock::now());
   if (client_ != nullptr) mosquitto_destroy(client_);
 }
 
@@ -61,8 +64,13 @@ bool MqttFace::Start(std::string *error) {
     *error = std::string("MQTT client set-up: ") + mosquitto_strerror(rc);
     return false;
   }
+  // libmosquitto's "exponential" back-off grows with the square of the
+  // attempt: 1, 4, 9, 16 ... s up to reconnect_max_s; the first connect
+  // below waits the same.
   mosquitto_reconnect_delay_set(client_, 1, static_cast<unsigned>(config_.reconnectMaxSeconds), true);
   mosquitto_connect_callback_set(client_, &MqttFace::OnConnect);
+  mosquitto_publish_callback_set(client_, &MqttFace::OnPublish);
+  SetState("connecting");
   mosquitto_disconnect_callback_set(client_, &MqttFace::OnDisconnect);
   mosquitto_message_callback_set(client_, &MqttFace::OnMessage);
   TryFirstConnect();
@@ -73,39 +81,68 @@ bool MqttFace::Start(std::string *error) {
 // first connection is tried here, again after each back-off, so that a
 // gateway started before its broker gets there.
 void MqttFace::TryFirstConnect() {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
   const auto now = std::chrono::steady_clock::now();
-  if (loopRunning_ || now < nextTry_) return;
+  if (stopping_ || loopRunning_ || now < nextTry_) return;
   int rc = mosquitto_connect_async(client_, config_.host.c_str(), config_.port, config_.keepaliveSeconds);
   if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(client_);
   if (rc == MOSQ_ERR_SUCCESS) {
     loopRunning_ = true;
     return;
   }
-  if (backOffSeconds_ == 1) {
+  ++connectTries_;
+  SetState(mosquitto_strerror(rc));
+  if (connectTries_ == 1) {
     events_.Add("cannot reach the MQTT broker " + config_.host + ":" + std::to_string(config_.port) + " (" +
                 mosquitto_strerror(rc) + "): retrying with a growing back-off");
   }
-  nextTry_ = now + std::chrono::seconds(backOffSeconds_);
-  backOffSeconds_ = std::min(backOffSeconds_ * 2, config_.reconnectMaxSeconds);
+  const int wait = std::min(connectTries_ * connectTries_, config_.reconnectMaxSeconds);
+  nextTry_ = now + std::chrono::seconds(wait);
 }
 
-void MqttFace::Stop() {
-  if (client_ == nullptr || stopping_.exchange(true)) return;
-  if (connected_) {
-    // The will is only for an unclean end: on a clean stop say it ourselves.
-    std::string offline = StatusJson(false, true, "").dump();
-    int id = 0;
-    mosquitto_publish(client_, &id, (base_ + "status").c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
+bool MqttFace::WaitFor(const std::function<bool()> &condition, std::chrono::steady_clock::time_point deadline) {
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  mosquitto_disconnect(client_);
-  if (loopRunning_) mosquitto_loop_stop(client_, false);
+  return true;
+}
+
+void MqttFace::Stop(std::chrono::steady_clock::time_point deadline) {
+  std::lock_guard<std::mutex> lock(lifecycleMutex_);
+  if (client_ == nullptr || stopping_.exchange(true)) return;
+  bool orderly = false;
+  if (connected_) {
+    // The will is only for an unclean end: on a clean stop say it ourselves,
+    // stamped with the stop's time, after every result already queued.
+    std::string offline = StatusJson(false, true, "").dump();
+    if (Publish(base_ + "status", offline, true)) {
+      WaitFor([this] { return unsent_ <= 0 || !connected_; }, deadline);
+    }
+    if (connected_ && mosquitto_disconnect(client_) == MOSQ_ERR_SUCCESS) {
+      orderly = WaitFor([this] { return disconnected_.load(); }, deadline);
+    }
+  }
+  if (loopRunning_) {
+    // A thread still connecting (a broker that does not answer) never ends
+    // by itself: it is cancelled.
+    if (!orderly) mosquitto_disconnect(client_);
+    mosquitto_loop_stop(client_, !orderly);
+    loopRunning_ = false;
+  }
   connected_ = false;
   store_.SetMqttConnected(false);
+  SetState("stopped");
   metrics_.MqttConnected(false);
+}
+
+void MqttFace::SetState(const std::string &reason) {
+  store_.SetMqttState(config_.host + ":" + std::to_string(config_.port), reason);
 }
 
 void MqttFace::OnConnect(mosquitto *, void *self, int rc) { static_cast<MqttFace *>(self)->Connected(rc); }
 void MqttFace::OnDisconnect(mosquitto *, void *self, int rc) { static_cast<MqttFace *>(self)->Disconnected(rc); }
+void MqttFace::OnPublish(mosquitto *, void *self, int) { --static_cast<MqttFace *>(self)->unsent_; }
 void MqttFace::OnMessage(mosquitto *, void *self, const mosquitto_message *message) {
   std::string payload(static_cast<const char *>(message->payload), static_cast<size_t>(message->payloadlen));
   static_cast<MqttFace *>(self)->SetReceived(message->topic, payload);
@@ -113,10 +150,12 @@ void MqttFace::OnMessage(mosquitto *, void *self, const mosquitto_message *messa
 
 void MqttFace::Connected(int rc) {
   if (rc != 0) {
+    SetState(std::string("refused: ") + mosquitto_connack_string(rc));
     events_.Add(std::string("the MQTT broker refused the connection: ") + mosquitto_connack_string(rc));
     return;
   }
   connected_ = true;
+  SetState("");
   store_.SetMqttConnected(true);
   metrics_.MqttConnected(true);
   events_.Add(std::string(everConnected_.exchange(true) ? "reconnected" : "connected") + " to the MQTT broker " +
@@ -134,7 +173,14 @@ void MqttFace::Disconnected(int rc) {
   bool was = connected_.exchange(false);
   store_.SetMqttConnected(false);
   metrics_.MqttConnected(false);
-  if (stopping_ || !was) return;
+  // Publishes not taken by now are lost with the connection.
+  unsent_ = 0;
+  if (stopping_) {
+    disconnected_ = true;
+    return;
+  }
+  SetState(rc == 0 ? "disconnected" : std::string(mosquitto_strerror(rc)) + ", reconnecting");
+  if (!was) return;
   events_.Add(std::string("lost the MQTT broker (") + (rc == 0 ? "disconnected" : mosquitto_strerror(rc)) +
               "): reconnecting with a growing back-off");
 }
@@ -180,7 +226,13 @@ void MqttFace::PublishGate(const GateState &gate, bool force) {
     if (!force && last.any && last.quality == gate.quality) {
       bool moved = last.value.integer != gate.value.integer || last.value.real != gate.value.real;
       if (!moved) return;
-      if (gate.value.type == kGateReal && gate.deadband > 0 && fabs(gate.value.real - last.value.real) < gate.deadband) {
+      // A move of at least the band is published, measured from the value
+      // last published (so a slow drift gets out in the end). The values are
+      // the device's 32-bit reals: a move of exactly the band may come out a
+      // hair under it, which still counts as the band.
+      const double slack = (fabs(gate.value.real) + fabs(last.value.real)) * FLT_EPSILON;
+      if (gate.value.type == kGateReal && gate.deadband > 0 &&
+          fabs(gate.value.real - last.value.real) < gate.deadband - slack) {
         return;
       }
     }
@@ -231,9 +283,13 @@ void MqttFace::PublishStatus(bool online) {
 
 bool MqttFace::Publish(const std::string &topic, const std::string &payload, bool retain) {
   if (client_ == nullptr) return false;
+  ++unsent_;
   int rc = mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
                              config_.qos, retain);
-  if (rc != MOSQ_ERR_SUCCESS) return false;
+  if (rc != MOSQ_ERR_SUCCESS) {
+    --unsent_;
+    return false;
+  }
   metrics_.Published();
   return true;
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,8 +40,12 @@ class MqttFace {
   // Starts connecting in the background. False with a message when the
   // client cannot be set up at all (TLS files, client id).
   bool Start(std::string *error);
-  // Publishes "offline", disconnects and stops the library's thread.
-  void Stop();
+  // Publishes "offline" (stamped now) and waits until the broker has taken
+  // it and every message before it (results of cancelled writes), then
+  // disconnects in order (so that the broker does not publish the will) and
+  // stops the library's thread. Never waits past the deadline: a broker
+  // that does not answer is let go without its goodbye.
+  void Stop(std::chrono::steady_clock::time_point deadline);
 
   // A gate's value or quality changed (the store's listener).
   void GateChanged(const GateState &gate);
@@ -62,6 +67,10 @@ class MqttFace {
   static void OnConnect(mosquitto *client, void *self, int rc);
   static void OnDisconnect(mosquitto *client, void *self, int rc);
   static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
+  static void OnPublish(mosquitto *client, void *self, int mid);
+  // Waits until the condition holds or the deadline; its last answer.
+  bool WaitFor(const std::function<bool()> &condition, std::chrono::steady_clock::time_point deadline);
+  void SetState(const std::string &reason);
   void TryFirstConnect();
   void Connected(int rc);
   void Disconnected(int rc);
@@ -83,9 +92,12 @@ class MqttFace {
   std::atomic<bool> connected_{false};
   std::atomic<bool> everConnected_{false};
   std::atomic<bool> stopping_{false};
-  bool loopRunning_ = false;  // poll thread only
+  std::mutex lifecycleMutex_;  // the first connect against the stop
+  bool loopRunning_ = false;   // guarded by lifecycleMutex_
   std::chrono::steady_clock::time_point nextTry_{};
-  int backOffSeconds_ = 1;
+  int connectTries_ = 0;       // first connects tried without success
+  std::atomic<int> unsent_{0};  // publishes the broker has not taken yet
+  std::atomic<bool> disconnected_{false};  // the stop's disconnect is done
   struct PublishedStation {
     bool any = false;
     bool demoted = false;

@@ -25,11 +25,14 @@ json ValueNumber(const n2host::GateValue &value) {
 
 json GateJson(const GateState &gate, WallClock::time_point now) {
   json out;
-  out["value"] = gate.hasValue ? ValueNumber(gate.value) : json(nullptr);
-  out["text"] = gate.hasValue ? json(n2host::ValueText(gate.meaning, gate.value)) : json(nullptr);
+  // A failed gate has no value to show (its last good one would read as
+  // current): value and text are null, and time is that of the failed read.
+  const bool shown = gate.hasValue && gate.quality != Quality::kFailed;
+  out["value"] = shown ? ValueNumber(gate.value) : json(nullptr);
+  out["text"] = shown ? json(n2host::ValueText(gate.meaning, gate.value)) : json(nullptr);
   out["type"] = gate.typeName;
   out["quality"] = QualityName(gate.quality);
-  out["time"] = IsoTime(gate.hasValue ? gate.goodAt : gate.readAt);
+  out["time"] = IsoTime(shown ? gate.goodAt : gate.readAt);
   if (gate.quality == Quality::kStale) {
     out["age_s"] = std::chrono::duration_cast<std::chrono::milliseconds>(now - gate.goodAt).count() / 1000.0;
   }
