@@ -131,15 +131,21 @@ class OwnerTableLock {
 };
 
 // A full table leaves the port without an owner on record: it works as
-// before, it is only never closed on a record's behalf.
+// before, it is only never closed on a record's behalf. The system hands out
+// a value again once its handle is closed; an entry left under the value (a
+// handle closed by other means than PortClose) is stale and takes the new
+// owner, so that the value never answers for two owners.
 void RecordOwner(HANDLE handle, const void *owner) {
   OwnerTableLock lock;
+  PortOwner *free = nullptr;
   for (PortOwner &entry : g_owners) {
-    if (entry.handle == nullptr) {
-      entry = PortOwner{handle, owner};
+    if (entry.handle == handle) {
+      entry.owner = owner;
       return;
     }
+    if (entry.handle == nullptr && free == nullptr) free = &entry;
   }
+  if (free != nullptr) *free = PortOwner{handle, owner};
 }
 
 void ForgetOwner(HANDLE handle) {
@@ -164,6 +170,7 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
   // The null device has no line settings to read or write.
   if (strcmp(name, "NUL") == 0) {
     *handle = device;
+    ForgetOwner(device);
     return kPortOk;
   }
 
@@ -186,6 +193,7 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
 
   (void)SetupComm(device, kQueueSize, kQueueSize);
   *handle = device;
+  ForgetOwner(device);  // a stale entry under a value the system hands out again
   return kPortOk;
 }
 
