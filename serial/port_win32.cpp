@@ -118,6 +118,7 @@ int FailOpen(HANDLE device, PortStep step) {
 struct PortOwner {
   HANDLE handle;  // null for a free entry
   const void *owner;
+  bool unsettled;  // the next discard waits for a quiet line first
 };
 PortOwner g_owners[kMaxOpenPorts];
 SRWLOCK g_ownersLock = SRWLOCK_INIT;
@@ -140,18 +141,41 @@ void RecordOwner(HANDLE handle, const void *owner) {
   PortOwner *free = nullptr;
   for (PortOwner &entry : g_owners) {
     if (entry.handle == handle) {
-      entry.owner = owner;
+      entry = PortOwner{handle, owner, false};
       return;
     }
     if (entry.handle == nullptr && free == nullptr) free = &entry;
   }
-  if (free != nullptr) *free = PortOwner{handle, owner};
+  if (free != nullptr) *free = PortOwner{handle, owner, false};
 }
 
 void ForgetOwner(HANDLE handle) {
   OwnerTableLock lock;
   for (PortOwner &entry : g_owners) {
-    if (entry.handle == handle) entry = PortOwner{nullptr, nullptr};
+    if (entry.handle == handle) entry = PortOwner{nullptr, nullptr, false};
+  }
+}
+
+// Takes the port's unsettled mark away; true when it was set.
+bool TakeUnsettled(HANDLE handle) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == handle && entry.unsettled) {
+      entry.unsettled = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads and drops bytes until a read of the read time-out brings none, or
+// kSettleDropLimit bytes were dropped, or a read fails.
+void AwaitQuietLine(HANDLE handle) {
+  BYTE block[kDiscardBlock];
+  for (DWORD dropped = 0; dropped < kSettleDropLimit;) {
+    DWORD got = 0;
+    if (!ReadFile(handle, block, kDiscardBlock, &got, nullptr) || got == 0) return;
+    dropped += got;
   }
 }
 
@@ -235,6 +259,7 @@ int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {
 }
 
 int PortDiscardInput(PortHandle handle) {
+  if (TakeUnsettled(handle)) AwaitQuietLine(handle);
   DWORD lineErrors = 0;
   COMSTAT status;
   memset(&status, 0, sizeof status);
@@ -276,6 +301,18 @@ int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got
     *got += arrived;
   }
   return kPortOk;
+}
+
+// Windows reads wait in the port driver, bounded by the time-outs; there is
+// no per-byte wake-up to save, and the plan is not used.
+void PortPlanReply(PortHandle, uint32_t) {}
+
+// Only a port with an owner on record (opened for a channel) carries the mark.
+void PortSettleBeforeNextFrame(PortHandle handle) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == handle) entry.unsettled = true;
+  }
 }
 
 void PauseMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
