@@ -135,6 +135,105 @@ TEST_F(SerialPortTest, OverlongLineDropsAtMostAThousandMoreBytes) {
   EXPECT_EQ(std::string(rest, got), "Z\r");
 }
 
+// A station that answers at the line's pace: one byte, then the next a byte
+// time later, as a serial line delivers them.
+void SendPaced(const PtyPair &pty, const std::string &bytes, std::chrono::microseconds byteTime) {
+  auto next = std::chrono::steady_clock::now();
+  for (char byte : bytes) {
+    std::this_thread::sleep_until(next);
+    pty.Write(std::string(1, byte));
+    next += byteTime;
+  }
+}
+
+// Planned replies: whatever the plan says, the line read is the line sent,
+// ended at its carriage return, and what follows it stays for the discard.
+struct PlanCase {
+  const char *name;
+  uint32_t planned;
+  std::string sent;
+  std::string reply;
+  bool readRest = true;  // else what follows the line is left to the discard, and the line comes at once
+};
+
+class PlannedReply : public SerialPortTest, public ::testing::WithParamInterface<PlanCase> {};
+
+TEST_P(PlannedReply, TakesTheLineAsItCameAndLeavesWhatFollowsForTheDiscard) {
+  const PlanCase &c = GetParam();
+  PortSetReadTimeout(handle_, 100);
+  std::thread device([&] { SendPaced(pty_, c.sent, std::chrono::microseconds(c.readRest ? 1042 : 0)); });
+  if (!c.readRest) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  char reply[kReplyBufferSize];
+  const bool accepted = ReceivePlannedReply(&context_, reply, c.planned);
+  device.join();
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(std::string(reply), c.reply);
+  const std::string rest = c.sent.substr(c.reply.size() + 1);
+  if (!rest.empty() && c.readRest) {
+    char after[64] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(PortReadExact(handle_, after, static_cast<uint32_t>(rest.size()), &got), kPortOk);
+    EXPECT_EQ(std::string(after, got), rest) << "the bytes after the carriage return were lost";
+  }
+  // A later discard leaves nothing of this line for the next reply.
+  pty_.Write("late\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  PortDiscardInput(handle_);
+  PortSetReadTimeout(handle_, 2);
+  char byte;
+  uint32_t got = 0;
+  EXPECT_EQ(PortReadExact(handle_, &byte, 1, &got), kPortIoFailed) << "the discard left bytes behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PlannedReply,
+    ::testing::Values(PlanCase{"AsPlanned", 16, "A0016000000AB12\r", "A0016000000AB12"},
+                      PlanCase{"ShorterRefusal", 16, "N05\r", "N05"},
+                      PlanCase{"LongerThanPlanned", 8, "A0016000000AB12\r", "A0016000000AB12"},
+                      PlanCase{"BytesAfterTheCarriageReturn", 4, "A12\rXY", "A12"},
+                      PlanCase{"BytesAfterTheCarriageReturnGoToTheDiscard", 4, "A12\rXY", "A12", false},
+                      PlanCase{"Unplanned", 0, "A0016000000AB12\r", "A0016000000AB12"}),
+    [](const ::testing::TestParamInfo<PlanCase> &param) { return std::string(param.param.name); });
+
+// A planned read keeps the time-out's meaning: a reply that pauses after its
+// first bytes for less than the read time-out is still read whole (the
+// time-out here is 1 s, the pause 200 ms).
+TEST_F(SerialPortTest, PlannedReplyThatPausesWithinTheTimeOutIsReadWhole) {
+  PortSetReadTimeout(handle_, 100);
+  std::thread device([&] {
+    pty_.Write("A00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pty_.Write("16000000AB12\r");
+  });
+  char reply[kReplyBufferSize];
+  const bool accepted = ReceivePlannedReply(&context_, reply, 16);
+  device.join();
+  ASSERT_TRUE(accepted);
+  EXPECT_STREQ(reply, "A0016000000AB12");
+}
+
+// The old read path, kept for comparison, reads the same lines.
+TEST(SerialPortPerByte, TheOldReadPathReadsTheSameLines) {
+  ASSERT_EQ(setenv("ZAMKT_PORT_READS", "per-byte", 1), 0);
+  PtyPair pty;
+  PortHandle handle = nullptr;
+  const int opened = PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &handle);
+  unsetenv("ZAMKT_PORT_READS");
+  ASSERT_EQ(opened, kPortOk);
+  ChannelContext context;
+  memset(&context, 0, sizeof context);
+  context.port = handle;
+  PortSetReadTimeout(handle, 100);
+  std::thread device([&] { SendPaced(pty, "A0016000000AB12\rN05\r", std::chrono::microseconds(1042)); });
+  char reply[kReplyBufferSize];
+  EXPECT_TRUE(ReceivePlannedReply(&context, reply, 16));
+  EXPECT_STREQ(reply, "A0016000000AB12");
+  EXPECT_TRUE(ReceiveReply(&context, reply));
+  EXPECT_STREQ(reply, "N05");
+  device.join();
+  PortClose(handle);
+}
+
 struct ReplyCase {
   const char *name;
   std::string sent;
