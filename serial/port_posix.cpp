@@ -294,30 +294,31 @@ timespec MonotonicAfter(uint64_t nanoseconds) {
 // always; then the rest should follow at the line's pace, so the read sleeps
 // until the planned bytes can all be there (a quarter of a character's time
 // beyond, for the sender's own jitter) and takes them in one read. A reply
-// that ended sooner has its carriage return in the buffer by then; one that
-// is late or longer is read on without a plan.
+// that ended sooner has its carriage return in the buffer by then. Bytes
+// still missing (the sender is late, or the reply longer than planned) are
+// read as they come, each wait the read time-out: sleeping again for them
+// would keep the reply waiting after a late sender has caught up.
 bool FillAhead(PortSlot *slot) {
   ReadAhead &ahead = AheadOf(slot);
   ahead.start = ahead.end = 0;
-  ssize_t n = ReadAvailable(slot);
-  if (n < 0) return false;
-  if (n == 0) {
-    const uint64_t deadline = NowMs() + slot->readTimeoutMs;
-    for (;;) {
-      const uint64_t now = NowMs();
-      pollfd pfd = {slot->fd, POLLIN, 0};
-      const int ready = poll(&pfd, 1, now >= deadline ? 0 : static_cast<int>(deadline - now));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;  // the read time-out ran out, or poll failed
-      break;
-    }
-    if (ReadAvailable(slot) <= 0) return false;  // readable yet nothing: the line's input ended
+  // poll() first: bytes that already wait make it return at once, and a line
+  // whose bytes come one by one is not asked for them before they are there.
+  const uint64_t deadline = NowMs() + slot->readTimeoutMs;
+  for (;;) {
+    const uint64_t now = NowMs();
+    pollfd pfd = {slot->fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, now >= deadline ? 0 : static_cast<int>(deadline - now));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;  // the read time-out ran out, or poll failed
+    break;
   }
-  const uint32_t planned = slot->planned;
+  // Readable yet nothing to read: the line's input ended (or it failed).
+  if (ReadAvailable(slot) <= 0) return false;
+  // The bytes of the planned reply still to come after these.
+  const uint32_t missing = slot->planned > ahead.end ? slot->planned - ahead.end : 0;
   slot->planned = 0;
-  if (planned > ahead.end && memchr(ahead.bytes, '\r', ahead.end) == nullptr) {
-    const uint64_t rest = static_cast<uint64_t>(planned - ahead.end) * slot->byteTimeNs + slot->byteTimeNs / 4;
-    SleepUntil(MonotonicAfter(rest));
+  if (missing > 0 && memchr(ahead.bytes, '\r', ahead.end) == nullptr) {
+    SleepUntil(MonotonicAfter(static_cast<uint64_t>(missing) * slot->byteTimeNs + slot->byteTimeNs / 4));
     // A failure here leaves the bytes in hand to the caller; the next fill
     // reports the line.
     (void)ReadAvailable(slot);
