@@ -117,7 +117,8 @@ TEST(ZamgateSetPayload, TakesPlainTextJsonValuesAndObjects) {
       {" 07:30 ", true, "07:30", ""},
       {"Mon-Fri", true, "Mon-Fri", ""},
       {"\"on\"", true, "on", ""},
-      {"true", true, "1", ""},
+      {"true", true, "true", ""},
+      {"{\"value\": false}", true, "false", ""},
       {"{\"value\": 22, \"id\": \"x1\"}", true, "22", "x1"},
       {"{\"value\": \"08:00\", \"id\": 7}", true, "08:00", "7"},
       {"", true, "", ""},  // an override release
@@ -133,6 +134,53 @@ TEST(ZamgateSetPayload, TakesPlainTextJsonValuesAndObjects) {
     EXPECT_EQ(value, test.value) << test.payload;
     EXPECT_EQ(id, test.id) << test.payload;
   }
+}
+
+// Hostile set payloads are refused with a reason before anything reads them
+// as a value: too long, not UTF-8 text, nested past the limit. None throws.
+TEST(ZamgateSetPayload, RefusesOversizedBinaryAndDeeplyNestedPayloads) {
+  struct Case {
+    const char *what;
+    std::string payload;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"1 KiB and a byte", std::string(1025, '1'), "1025 bytes, at most 1024"},
+      {"a Latin-1 degree sign", "21.5\xb0" "C", "not UTF-8 text (byte 0xB0 at offset 4)"},
+      {"a NUL and a stray byte", std::string("0x1p3\0\xff", 7), "byte 0x00 at offset 5"},
+      {"a forged log line", "21\n2026-01-01 zamgate: forged\x1b[2J", "byte 0x1B"},
+      {"an overlong encoding", "\xc0\xae", "byte 0xC0"},
+      {"a surrogate", "\xed\xa0\x80", "byte 0xED"},
+      {"70,000 levels", std::string(70000, '[') + std::string(70000, ']'), "140000 bytes, at most 1024"},
+      {"500 levels", std::string(500, '[') + std::string(500, ']'), "nests deeper than 8 levels"},
+      {"nine levels", std::string(9, '[') + "1" + std::string(9, ']'), "nests deeper than 8 levels"},
+      {"nine levels in a value", "{\"value\":" + std::string(8, '[') + std::string(8, ']') + "}",
+       "nests deeper than 8 levels"},
+  };
+  for (const Case &test : cases) {
+    std::string value, id, why;
+    EXPECT_FALSE(zamgate::ParseSetPayload(test.payload, &value, &id, &why)) << test.what;
+    EXPECT_NE(why.find(test.reason), std::string::npos) << test.what << ": " << why;
+  }
+  // Within the limits: brackets inside strings do not count, UTF-8 passes.
+  std::string value, id, why;
+  EXPECT_TRUE(zamgate::ParseSetPayload("{\"value\": \"[[[[[[[[[[\", \"id\": \"\u00b0\"}", &value, &id, &why)) << why;
+  EXPECT_EQ(value, "[[[[[[[[[[");
+  EXPECT_EQ(id, "\xc2\xb0");
+  EXPECT_TRUE(zamgate::ParseSetPayload("21,5 \xc2\xb0" "C", &value, &id, &why)) << why;
+}
+
+// A result message is sent whatever its texts hold: text that is not UTF-8
+// is replaced, never fatal.
+TEST(ZamgateSetPayload, ResultMessagesOfAnyTextAreSent) {
+  zamgate::WriteResult result;
+  result.gate = "Loop\xb0";
+  result.value = std::string("0x1p3\0\xff", 7);
+  result.text = "refused \xff";
+  std::string text;
+  EXPECT_NO_THROW(text = zamgate::Dump(zamgate::WriteResultJson(result, n2host::PointMeaning{})));
+  EXPECT_NE(text.find("\"outcome\":\"rejected\""), std::string::npos) << text;
+  EXPECT_NO_THROW(nlohmann::json::parse(text));
 }
 
 // Gates resolved by the real driver on the port "NUL".
