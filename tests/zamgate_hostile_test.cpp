@@ -10,6 +10,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/zamgate_modbus_client.h"
 #include "tests/zamgate_test_helpers.h"
 
 namespace {
@@ -21,7 +22,7 @@ const std::vector<std::string> kPlant = {"--static", "--set", "value 1 PM01 LSP 
 
 const std::string kGates =
     "[[gate]]\nname = \"Setpoint\"\ngas = \"001PM01LSP\"\ntype = \"real\"\nwritable = true\n"
-    "[[gate]]\nname = \"Start\"\ngas = \"001TS01START1\"\nwritable = true\n"
+    "[[gate]]\nname = \"Start\"\ngas = \"001TS01START1\"\ntype = \"int32\"\nwritable = true\n"
     "[[gate]]\nname = \"Word\"\ngas = \"005AD002\"\ntype = \"int16\"\nwritable = true\n"
     "[[gate]]\nname = \"AO3 override\"\ngas = \"005AO003_O\"\ntype = \"digital\"\nwritable = true\n";
 
@@ -243,6 +244,30 @@ TEST_F(ZamgateHostile, ASecondGatewayOnTheSameHttpAddressExitsNine) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << ReadFile(folder.File("bus2.log"));
   EXPECT_TRUE(Contains(ReadFile(folder.File("bus2.log")), "cannot listen for HTTP"));
   EXPECT_TRUE(Contains(Get("/metrics"), "gateway=\"bus1\""));
+}
+
+// A Modbus write names its client in the log; a refused one is logged and
+// counted as a rejected write like a refused MQTT set.
+TEST_F(ZamgateHostile, ModbusWritesNameTheirClientAndRefusalsAreCounted) {
+  std::string config = GatewayConfigText("bus1", sim_, broker_.port(), kGates);
+  config += "[modbus]\nlisten = \"127.0.0.1:0\"\n"
+            "[[modbus.map]]\ngate = \"Setpoint\"\ntable = \"holding\"\naddress = 0\n"
+            "[[modbus.map]]\ngate = \"Start\"\ntable = \"holding\"\naddress = 2\n";
+  gateway_ = std::make_unique<Gateway>(config);
+  ASSERT_GT(gateway_->httpPort(), 0) << gateway_->Log();
+  const std::string log = gateway_->Log();
+  const size_t at = log.find("Modbus TCP on 127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << log;
+  ModbusClient client(atoi(log.c_str() + at + strlen("Modbus TCP on 127.0.0.1:")));
+  ASSERT_TRUE(client.connected());
+  // Start takes 0..1440 minutes: 2000 is refused before the queue.
+  EXPECT_EQ(client.WriteRegisters(2, {0, 2000}), EMBXILVAL);
+  EXPECT_EQ(client.WriteRegisters(2, {0, 600}), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Contains(gateway_->Log(), "write Start = 600"); }, 10000)) << gateway_->Log();
+  EXPECT_EQ(LinesWith(gateway_->Log(), "modbus write from 127.0.0.1:").size(), 2u) << gateway_->Log();
+  EXPECT_EQ(LinesWith(gateway_->Log(), "to Start refused: value '2000' is out of range").size(), 1u) << gateway_->Log();
+  EXPECT_TRUE(Contains(Get("/metrics"), "zamgate_writes_total{gateway=\"bus1\",outcome=\"rejected\"} 1"))
+      << Get("/metrics");
 }
 
 // A socket of the test's own to the gateway's HTTP port.

@@ -145,6 +145,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   std::optional<ModbusFace> modbus;
   if (config.modbus.enabled) {
     modbus.emplace(config.modbus, store, writes);
+    modbus->SetWriteLog(events, metrics);
     if (!modbus->Start(&error)) {
       fprintf(stderr, "zamgate: %s\n", error.c_str());
       return kGatewayFace;

@@ -31,6 +31,11 @@ bool ModbusFace::Start(std::string *error) { return server_.Start(error); }
 
 void ModbusFace::Stop() { server_.Stop(); }
 
+void ModbusFace::SetWriteLog(const EventLog &events, GatewayMetrics &metrics) {
+  source_.SetWriteLog([&events](const std::string &text) { events.Add(text); },
+                      [&metrics] { metrics.Write(WriteOutcome::kRejected); });
+}
+
 namespace {
 
 // A label value in the Prometheus text format: backslash, quote and newline escaped.

@@ -177,7 +177,11 @@ void MqttFace::SetReceived(const std::string &topic, const std::string &payload,
     refused.requestId = requestId;
     SubmitResult submitted =
         writes_.Submit(gateName, value, requestId, [this, gateName](const WriteResult &result) { PublishResult(gateName, result); });
-    if (submitted.queued) return;
+    if (submitted.queued) {
+      EventLog::Note("set " + quotedGate + " = " + n2host::Quoted(value) + " from MQTT topic " +
+                     n2host::Excerpt(topic, 120) + " queued");
+      return;
+    }
     why = submitted.reason;
   }
   refused.text = n2host::Excerpt(why, 240);
