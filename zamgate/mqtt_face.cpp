@@ -64,6 +64,11 @@ bool MqttFace::Start(std::string *error) {
   }
   if (rc != MOSQ_ERR_SUCCESS) {
     *error = std::string("MQTT client set-up: ") + mosquitto_strerror(rc);
+    if (!config_.caFile.empty()) {
+      *error += " (TLS with ca_file '" + config_.caFile + "'" +
+                (config_.certFile.empty() ? "" : ", cert_file '" + config_.certFile + "', key_file '" + config_.keyFile + "'") +
+                ")";
+    }
     return false;
   }
   mosquitto_reconnect_delay_set(client_, 1, static_cast<unsigned>(config_.reconnectMaxSeconds), true);
