@@ -58,7 +58,8 @@ int WordsOf(int type) { return type == kGateReal || type == kGateInt32 ? 2 : 1; 
 bool CheckKeys(const toml::table &table, const char *const *known, size_t count, const std::string &where,
                ConfigRefusal &fail) {
   for (const auto &[key, node] : table) {
-    if (std::find_if(known, known + count, [&](const char *name) { return key.str() == name; }) == known + count) {
+    const std::string_view keyText = key.str();  // a structured binding is not captured before C++20
+    if (std::find_if(known, known + count, [keyText](const char *name) { return keyText == name; }) == known + count) {
       return fail.At(node, "unknown key '" + std::string(key.str()) + "' in " + where);
     }
   }

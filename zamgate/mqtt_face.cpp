@@ -178,7 +178,7 @@ void MqttFace::SetReceived(const std::string &topic, const std::string &payload,
     why = "malformed set: the payload is " + std::to_string(length) + " bytes, at most " +
           std::to_string(kSetPayloadLimit) + " are taken";
   } else if (ParseSetPayload(payload, &value, &requestId, &why)) {
-    refused.value = value;
+    refused.value = n2host::Excerpt(value, 64);
     refused.requestId = requestId;
     SubmitResult submitted =
         writes_.Submit(gateName, value, requestId, [this, gateName](const WriteResult &result) { PublishResult(gateName, result); });
