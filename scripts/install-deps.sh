@@ -36,6 +36,8 @@ command -v chromium >/dev/null || packages+=(chromium)
 # zamgate's Modbus TCP face: libmodbus; mbpoll for its tests and guide.
 [ -f /usr/include/modbus/modbus.h ] || packages+=(libmodbus-dev)
 command -v mbpoll >/dev/null || packages+=(mbpoll)
+# promtool checks the gateway's /metrics text in its tests.
+command -v promtool >/dev/null || packages+=(prometheus)
 
 if [ ${#packages[@]} -eq 0 ]; then
   exit 0
