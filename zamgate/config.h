@@ -67,6 +67,11 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
 // Reads and parses the file.
 bool LoadConfig(const std::string &path, GatewayConfig *config, std::string *error);
 
+// A message of the shared host code in zamgate's terms: zamhost's
+// command-line options (--driver, --station, --station-types, --baud, ...)
+// named as the configuration keys that do the same.
+std::string InGatewayTerms(const std::string &text);
+
 // True when a gate name can be a topic level: not empty, no "/", "+", "#",
 // and not one of the gateway's own topic names.
 bool UsableTopicName(const std::string &name, std::string *why);

@@ -18,6 +18,7 @@
 #include "host/common/gate_types.h"
 #include "host/common/poll_plan.h"
 #include "host/common/poller.h"
+#include "host/common/write_check.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
 #include "zamgate/gateway_output.h"
@@ -44,8 +45,35 @@ bool LoadDriver(const GatewayConfig &config, n2host::DriverLibrary *driver) {
   std::string error;
   std::string path = config.driverPath.empty() ? n2host::DefaultDriverPath() : config.driverPath;
   if (driver->Load(path, &error)) return true;
-  fprintf(stderr, "zamgate: %s\n", error.c_str());
+  fprintf(stderr, "zamgate: %s\n", InGatewayTerms(error).c_str());
   return false;
+}
+
+// The writable gates that name read-only points: the driver would refuse
+// every write of them. False after printing them.
+bool WritablePointsWritable(const std::vector<n2host::Gate> &gates, const GatewayConfig &config, FILE *out) {
+  bool ok = true;
+  for (size_t i = 0; i < gates.size(); ++i) {
+    if (!config.gateOptions[i].writable || !gates[i].valid || !n2host::IsReadOnlyPoint(gates[i])) continue;
+    ok = false;
+    fprintf(out, "zamgate: %s: gate '%s' (%s) is listed as writable, but it is a read-only point: no write of it "
+                 "can be carried out\n",
+            gates[i].spec.origin.c_str(), gates[i].spec.name.c_str(), gates[i].spec.gas.c_str());
+  }
+  return ok;
+}
+
+// What one poll cycle takes on the line, roughly: each request's frame and
+// its reply as hex text, 10 bits a character, and a few milliseconds for the
+// station to turn round.
+double EstimatedCycleMs(const std::vector<n2host::PollRequest> &plan, int baud) {
+  constexpr double kTurnaroundMs = 5;
+  double ms = 0;
+  for (const n2host::PollRequest &request : plan) {
+    const double characters = 12 + 4 + 8.0 * request.items;
+    ms += characters * 10 * 1000 / baud + kTurnaroundMs;
+  }
+  return ms;
 }
 
 // Resolves every gate; false after printing the invalid ones.
@@ -57,7 +85,7 @@ bool ResolveAll(n2host::Channel &channel, const GatewayConfig &config, std::vect
     ok = false;
     fprintf(out, "zamgate: %s: invalid gate '%s' (%s):\n", gate.spec.origin.c_str(), gate.spec.name.c_str(),
             gate.spec.gas.c_str());
-    for (const std::string &problem : gate.problems) fprintf(out, "    %s\n", problem.c_str());
+    for (const std::string &problem : gate.problems) fprintf(out, "    %s\n", InGatewayTerms(problem).c_str());
   }
   return ok;
 }
@@ -102,7 +130,7 @@ int CheckGatewayConfig(const GatewayConfig &config) {
   std::string error;
   int code = 0;
   if (!channel.Open(options, &error, &code)) {
-    fprintf(stdout, "zamgate: %s: %s\n", config.file.c_str(), error.c_str());
+    fprintf(stdout, "zamgate: %s: %s\n", config.file.c_str(), InGatewayTerms(error).c_str());
     return kGatewayConfig;
   }
   std::vector<n2host::Gate> gates;
@@ -118,6 +146,13 @@ int CheckGatewayConfig(const GatewayConfig &config) {
   if (config.modbus.enabled) {
     fprintf(stdout, "Modbus TCP %s:%d, unit %d, %zu gates mapped\n", config.modbus.address.c_str(), config.modbus.port,
             config.modbus.unitId, config.modbus.map.size());
+  }
+  valid = WritablePointsWritable(gates, config, stdout) && valid;
+  const double cycleMs = EstimatedCycleMs(plan, config.channel.baud);
+  if (config.poll.intervalMs < cycleMs) {
+    fprintf(stdout, "zamgate: warning: [poll] interval_ms %d is shorter than the cycle estimated for %zu requests at %d "
+                    "baud (about %.0f ms): cycles will run back to back\n",
+            config.poll.intervalMs, plan.size(), config.channel.baud, cycleMs);
   }
   fprintf(stdout, "%s\n", valid ? "configuration ok" : "configuration has invalid gates");
   return valid ? kGatewayOk : kGatewayInvalidGate;
@@ -137,11 +172,12 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   // waited for as a port lost later is.
   bool portMissing = false;
   if (!channel.OpenOrWait(config.channel, &error, &code, &portMissing)) {
-    fprintf(stderr, "zamgate: %s\n", error.c_str());
+    fprintf(stderr, "zamgate: %s\n", InGatewayTerms(error).c_str());
     return code == n2host::kExitPort ? kGatewayPort : kGatewayConfig;
   }
   std::vector<n2host::Gate> gates;
   if (!ResolveAll(channel, config, &gates, stderr)) return kGatewayInvalidGate;
+  if (!WritablePointsWritable(gates, config, stderr)) return kGatewayInvalidGate;
 
   GateStore store(config.gatewayId, InitialStates(gates, config));
   EventLog events(&store);
@@ -155,6 +191,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   std::optional<ModbusFace> modbus;
   if (config.modbus.enabled) {
     modbus.emplace(config.modbus, store, writes);
+    modbus->SetWriteLog(events, metrics);
     if (!modbus->Start(&error)) {
       fprintf(stderr, "zamgate: %s\n", error.c_str());
       return kGatewayFace;

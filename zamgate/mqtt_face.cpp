@@ -6,8 +6,10 @@
 #include <thread>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include "host/common/gate_types.h"
+#include "host/common/text_util.h"
 #include "zamgate/payloads.h"
 
 namespace zamgate {
@@ -49,7 +51,10 @@ bool MqttFace::Start(std::string *error) {
     *error = "cannot create the MQTT client '" + config_.clientId + "'";
     return false;
   }
-  std::string offline = StatusJson(false, true, "").dump();
+  // MQTT 5: the set subscription asks for the retain flag as published, so
+  // a retained set is told from a live one however it arrives.
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  std::string offline = Dump(StatusJson(false, true, ""));
   int rc = mosquitto_will_set(client_, (base_ + "status").c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
   if (rc == MOSQ_ERR_SUCCESS && !config_.username.empty()) {
     rc = mosquitto_username_pw_set(client_, config_.username.c_str(),
@@ -62,6 +67,11 @@ bool MqttFace::Start(std::string *error) {
   }
   if (rc != MOSQ_ERR_SUCCESS) {
     *error = std::string("MQTT client set-up: ") + mosquitto_strerror(rc);
+    if (!config_.caFile.empty()) {
+      *error += " (TLS with ca_file '" + config_.caFile + "'" +
+                (config_.certFile.empty() ? "" : ", cert_file '" + config_.certFile + "', key_file '" + config_.keyFile + "'") +
+                ")";
+    }
     return false;
   }
   // libmosquitto's "exponential" back-off grows with the square of the
@@ -115,7 +125,7 @@ void MqttFace::Stop(std::chrono::steady_clock::time_point deadline) {
   if (connected_) {
     // The will is only for an unclean end: on a clean stop say it ourselves,
     // stamped with the stop's time, after every result already queued.
-    std::string offline = StatusJson(false, true, "").dump();
+    std::string offline = Dump(StatusJson(false, true, ""));
     if (Publish(base_ + "status", offline, true)) {
       WaitFor([this] { return unsent_ <= 0 || !connected_; }, deadline);
     }
@@ -144,8 +154,18 @@ void MqttFace::OnConnect(mosquitto *, void *self, int rc) { static_cast<MqttFace
 void MqttFace::OnDisconnect(mosquitto *, void *self, int rc) { static_cast<MqttFace *>(self)->Disconnected(rc); }
 void MqttFace::OnPublish(mosquitto *, void *self, int) { --static_cast<MqttFace *>(self)->unsent_; }
 void MqttFace::OnMessage(mosquitto *, void *self, const mosquitto_message *message) {
-  std::string payload(static_cast<const char *>(message->payload), static_cast<size_t>(message->payloadlen));
-  static_cast<MqttFace *>(self)->SetReceived(message->topic, payload);
+  // Nothing a message holds may end the gateway: libmosquitto's thread would
+  // take an exception down with the process.
+  try {
+    // A payload past the limit is refused unread: only its length is kept.
+    const size_t length = static_cast<size_t>(message->payloadlen);
+    std::string payload(static_cast<const char *>(message->payload), std::min(length, kSetPayloadLimit + 1));
+    static_cast<MqttFace *>(self)->SetReceived(message->topic, payload, length, message->retain);
+  } catch (const std::exception &error) {
+    EventLog::Note(std::string("set message dropped: ") + error.what());
+  } catch (...) {
+    EventLog::Note("set message dropped");
+  }
 }
 
 void MqttFace::Connected(int rc) {
@@ -162,7 +182,8 @@ void MqttFace::Connected(int rc) {
               config_.host + ":" + std::to_string(config_.port));
   // Subscribed before "online" goes out: the broker handles both in order,
   // so a client that sees the gateway online can send it sets.
-  mosquitto_subscribe(client_, nullptr, (base_ + "+" + kSetSuffix).c_str(), 1);
+  mosquitto_subscribe_v5(client_, nullptr, (base_ + "+" + kSetSuffix).c_str(), 1, MQTT_SUB_OPT_RETAIN_AS_PUBLISHED,
+                         nullptr);
   PublishStatus(true);
   // The broker may have lost the retained values: every one again.
   for (size_t i = 0; i < store_.gateCount(); ++i) PublishGate(store_.Gate(i), true);
@@ -185,33 +206,75 @@ void MqttFace::Disconnected(int rc) {
               "): reconnecting with a growing back-off");
 }
 
-void MqttFace::SetReceived(const std::string &topic, const std::string &payload) {
+void MqttFace::SetReceived(const std::string &topic, const std::string &payload, size_t length, bool retained) {
   if (topic.size() <= base_.size() + strlen(kSetSuffix) || topic.compare(0, base_.size(), base_) != 0) return;
   std::string gateName = topic.substr(base_.size(), topic.size() - base_.size() - strlen(kSetSuffix));
+  const std::string quotedGate = n2host::Excerpt(gateName, 80);
   WriteResult refused;
-  refused.gate = gateName;
-  refused.value = payload;
+  // The name of a gate that is not there is quoted like any outside text.
+  refused.gate = store_.IndexOf(gateName) >= 0 ? gateName : quotedGate;
+  refused.value = n2host::Excerpt(payload, 64);
   refused.outcome = WriteOutcome::kRejected;
+  if (retained) {
+    IgnoreRetained(gateName, payload, length);
+    return;
+  }
   std::string value, requestId, why;
-  if (ParseSetPayload(payload, &value, &requestId, &why)) {
-    refused.value = value;
+  if (length > kSetPayloadLimit) {
+    why = "malformed set: the payload is " + std::to_string(length) + " bytes, at most " +
+          std::to_string(kSetPayloadLimit) + " are taken";
+  } else if (ParseSetPayload(payload, &value, &requestId, &why)) {
+    refused.value = n2host::Excerpt(value, 64);
     refused.requestId = requestId;
     SubmitResult submitted =
         writes_.Submit(gateName, value, requestId, [this, gateName](const WriteResult &result) { PublishResult(gateName, result); });
-    if (submitted.queued) return;
+    if (submitted.queued) {
+      EventLog::Note("set " + quotedGate + " = " + n2host::Quoted(value) + " from MQTT topic " +
+                     n2host::Excerpt(topic, 120) + " queued");
+      return;
+    }
     why = submitted.reason;
   }
-  refused.text = why;
+  refused.text = n2host::Excerpt(why, 240);
   refused.at = WallClock::now();
   metrics_.Write(WriteOutcome::kRejected);
-  events_.Add("set " + gateName + " rejected: " + why);
+  events_.Add("set " + quotedGate + " rejected: " + refused.text);
   PublishResult(gateName, refused);
+}
+
+// A retained set is the broker's memory of an old command: carrying it out
+// at each start or reconnect would overwrite whatever an operator has set
+// since. It is answered "ignored" once per topic and payload and logged;
+// clearing it (an empty retained message) does nothing at all.
+void MqttFace::IgnoreRetained(const std::string &gateName, const std::string &payload, size_t length) {
+  const std::string quotedGate = n2host::Excerpt(gateName, 80);
+  if (length == 0) {
+    EventLog::Note("retained set of " + quotedGate + " cleared: nothing is done");
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(publishedMutex_);
+    const std::string key = gateName + '\0' + std::to_string(length) + '\0' + payload;
+    if (!ignoredRetained_.insert(key).second) return;
+    // Bounded: a broker full of retained sets cannot grow the gateway.
+    if (ignoredRetained_.size() > kIgnoredRetainedKept) ignoredRetained_.clear();
+  }
+  WriteResult ignored;
+  ignored.gate = gateName;
+  ignored.value = n2host::Excerpt(payload, 64);
+  ignored.outcome = WriteOutcome::kIgnored;
+  ignored.text = "retained";
+  ignored.at = WallClock::now();
+  metrics_.Write(WriteOutcome::kIgnored);
+  events_.Add("set " + quotedGate + " ignored: retained (value " + n2host::Quoted(payload) +
+              "); publish sets without the retain flag");
+  PublishResult(gateName, ignored);
 }
 
 void MqttFace::PublishResult(const std::string &gateName, const WriteResult &result) {
   int index = store_.IndexOf(gateName);
   n2host::PointMeaning meaning = index >= 0 ? store_.Gate(static_cast<size_t>(index)).meaning : n2host::PointMeaning{};
-  Publish(base_ + gateName + kSetSuffix + "/result", WriteResultJson(result, meaning).dump(), false);
+  Publish(base_ + gateName + kSetSuffix + "/result", Dump(WriteResultJson(result, meaning)), false);
 }
 
 void MqttFace::GateChanged(const GateState &gate) { PublishGate(gate, false); }
@@ -241,7 +304,7 @@ void MqttFace::PublishGate(const GateState &gate, bool force) {
     last.quality = gate.quality;
     last.at = WallClock::now();
   }
-  Publish(base_ + gate.name, GateJson(gate, WallClock::now()).dump(), true);
+  Publish(base_ + gate.name, Dump(GateJson(gate, WallClock::now())), true);
 }
 
 void MqttFace::AfterCycle() {
@@ -271,14 +334,14 @@ void MqttFace::PublishStations(bool force) {
   for (const StationState &station : store_.Snapshot().stations) {
     PublishedStation &last = publishedStations_[station.station];
     if (!force && last.any && last.demoted == station.demoted && now - last.at < kStationEvery) continue;
-    if (!Publish(base_ + "stations/" + std::to_string(station.station), StationJson(station).dump(), true)) continue;
+    if (!Publish(base_ + "stations/" + std::to_string(station.station), Dump(StationJson(station)), true)) continue;
     last = {true, station.demoted, now};
   }
 }
 
 void MqttFace::PublishStatus(bool online) {
   StoreSnapshot snapshot = store_.Snapshot();
-  Publish(base_ + "status", StatusJson(online, snapshot.portOpen, snapshot.portText).dump(), true);
+  Publish(base_ + "status", Dump(StatusJson(online, snapshot.portOpen, snapshot.portText)), true);
 }
 
 bool MqttFace::Publish(const std::string &topic, const std::string &payload, bool retain) {

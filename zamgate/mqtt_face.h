@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,9 @@ class MqttFace {
   void TryFirstConnect();
   void Connected(int rc);
   void Disconnected(int rc);
-  void SetReceived(const std::string &topic, const std::string &payload);
+  // payload: at most kSetPayloadLimit + 1 bytes of the message; length: its whole length.
+  void SetReceived(const std::string &topic, const std::string &payload, size_t length, bool retained);
+  void IgnoreRetained(const std::string &gateName, const std::string &payload, size_t length);
   void PublishGate(const GateState &gate, bool force);
   void PublishStations(bool force);
   void PublishStatus(bool online);
@@ -105,6 +108,8 @@ class MqttFace {
   };
   std::map<int32_t, PublishedStation> publishedStations_;  // guarded by publishedMutex_
   std::mutex publishedMutex_;
+  static constexpr size_t kIgnoredRetainedKept = 1000;
+  std::set<std::string> ignoredRetained_;  // guarded by publishedMutex_: retained sets answered
   std::vector<Published> published_;  // per gate, what the broker holds
 };
 

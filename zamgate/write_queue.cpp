@@ -19,6 +19,7 @@ const char *OutcomeName(WriteOutcome outcome) {
     case WriteOutcome::kNoReply: return "no reply";
     case WriteOutcome::kRejected: return "rejected";
     case WriteOutcome::kCancelled: return "cancelled";
+    case WriteOutcome::kIgnored: return "ignored";
   }
   return "rejected";
 }

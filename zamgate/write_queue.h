@@ -39,6 +39,7 @@ enum class WriteOutcome {
   kNoReply,          // the station did not answer
   kRejected,         // refused at submit: never queued
   kCancelled,        // still queued when the gateway stopped
+  kIgnored,          // a retained set: never carried out
 };
 
 // "verified", "not applied", ... as the result messages name outcomes.
