@@ -6,12 +6,16 @@
 #   zamkt_bench       the pure parts (gate parsing over every point of every
 #                     table, N2 real encoding and decoding, frames, reply
 #                     checks) and single reads through ZamMain against n2sim,
-#                     unpaced: median time per read against the 4 ms pause,
-#                     the driver's CPU per exchange
+#                     unpaced: median time per read against the 4 ms pause
+#                     (also on the old read path), the driver's CPU per
+#                     exchange
 #   zamkt_poll_bench  zamhost's poll of the benchmark plant (bench/plant/)
 #                     against n2sim paced at 9600 baud: cycle time against the
 #                     wire lower bound, exchanges per cycle against the fewest
-#                     the plant allows
+#                     the plant allows; with --compare-per-byte every cycle
+#                     runs on the port's planned reads and on the old read
+#                     path (ZAMKT_PORT_READS=per-byte) in turn: wake-ups per
+#                     exchange and host and driver CPU per cycle side by side
 #   zamgate           the gateway polling the benchmark plant paced at 9600
 #                     baud and publishing to a local mosquitto: value change
 #                     to MQTT arrival against one cycle + 10 ms, CPU, memory
@@ -47,7 +51,7 @@ echo "== zamkt_bench"
 "$build"/zamkt_bench --benchmark_min_time=1 --report_out="$rows"
 
 echo "== zamkt_poll_bench"
-"$build"/zamkt_poll_bench --cycles 5 --single-cycles 1 --report_out="$rows"
+"$build"/zamkt_poll_bench --cycles 5 --single-cycles 1 --compare-per-byte --report_out="$rows"
 
 echo "== zamgate on the benchmark plant (60 s)"
 bench/zamgate_figures.sh "$build" "$rows" 60

@@ -95,6 +95,15 @@ std::vector<bench::FigureRow> Figures(const KeepingReporter &runs) {
                                    Counter(*run, bench::kCpuPerRequest), kTargetCpu, "target", 1.0));
     rows.push_back(Reference("Driver CPU per exchange (single read), mean", Counter(*run, bench::kMeanCpuPerRequest)));
   }
+  if (const Run *run = runs.Find("BM_SingleReadOfARealPointPerByte/real_time")) {
+    bench::FigureRow row = Reference("The same single read on the old read path (ZAMKT_PORT_READS=per-byte), median",
+                                     Counter(*run, bench::kMedianRequest));
+    row.bound = bench::Duration(kPause) + " (the mandated pause)";
+    row.ratio = Counter(*run, bench::kMedianRequest) / kPause;
+    rows.push_back(row);
+    rows.push_back(Reference("Driver CPU per exchange (single read) on the old read path, median",
+                             Counter(*run, bench::kCpuPerRequest)));
+  }
   if (const Run *run = runs.Find("BM_SingleReadWithProcessorsAwake/real_time")) {
     bench::FigureRow row = Reference("The same single read with the processors kept from halting (a SCHED_IDLE "
                                      "spinner), median",

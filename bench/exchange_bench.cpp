@@ -41,10 +41,24 @@ struct Bench {
     setenv("QORPRO_LOG", "/dev/null", 1);
     std::string error;
     if (!simulator.LoadPlant(n2sim::DefaultPlantText(), &error) || !server.Start(&error)) return;
+    Start();
+  }
+  void Start() {
     ready = channel.Init(server.portName(), 100) == 0;
     // The plant's N2 Open device, as its station-type file would say.
     strcpy(channel.context()->stationTypes[5], "N2OPEN");
     channel.context()->n2openInitialised[5] = 0;
+  }
+  // Starts the channel again on the old read path (one wake-up per reply
+  // byte) or on the planned reads, for the comparison.
+  void Restart(bool perByte) {
+    channel.Close();
+    if (perByte) {
+      setenv("ZAMKT_PORT_READS", "per-byte", 1);
+    } else {
+      unsetenv("ZAMKT_PORT_READS");
+    }
+    Start();
   }
 };
 
@@ -97,6 +111,14 @@ void ReadGate(benchmark::State &state, const char *gas, int32_t dataType, int32_
 
 void BM_SingleReadOfARealPoint(benchmark::State &state) { ReadGate(state, "001AI01HR", 3, 1, kCmdSingleRead); }
 BENCHMARK(BM_SingleReadOfARealPoint)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same read on the old read path, for the comparison.
+void BM_SingleReadOfARealPointPerByte(benchmark::State &state) {
+  TheBench().Restart(true);
+  ReadGate(state, "001AI01HR", 3, 1, kCmdSingleRead);
+  TheBench().Restart(false);
+}
+BENCHMARK(BM_SingleReadOfARealPointPerByte)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A thread that spins at the lowest priority there is (SCHED_IDLE): it runs
 // only when nothing else wants a processor, and keeps that processor from

@@ -11,7 +11,7 @@
 //
 //   zamkt_poll_bench [--plant FILE] [--gates FILE] [--cycles N]
 //                    [--single-cycles N] [--baud N] [--report_out FILE]
-//                    [--expect-minimum]
+//                    [--expect-minimum] [--compare-per-byte]
 //
 // The first cycle initialises the N2 Open station and is not measured. The
 // plan and the station totals that zamhost poll prints are left out; each
@@ -19,6 +19,11 @@
 // --baud 0 turns the pacing off (a quick run for CI). --expect-minimum exits
 // 1 when a cycle makes more exchanges than the minimum. Exits 1 as well when
 // an exchange fails: a measured cycle must be a clean one.
+// --compare-per-byte runs every grouped cycle twice, once with the port's
+// planned reads and once with the old path of one wake-up per reply byte
+// (ZAMKT_PORT_READS=per-byte, the port reopened for each), and reports the
+// wake-ups (voluntary context switches of the polling thread) per exchange
+// and the host's and driver's CPU per cycle of both side by side.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -59,6 +64,7 @@ struct Options {
   int baud = -1;  // the plant's
   std::string reportPath;
   bool expectMinimum = false;
+  bool comparePerByte = false;
 };
 
 bool ParseOptions(int argc, char **argv, Options *options) {
@@ -67,6 +73,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
     const bool hasValue = i + 1 < argc;
     if (arg == "--expect-minimum") {
       options->expectMinimum = true;
+    } else if (arg == "--compare-per-byte") {
+      options->comparePerByte = true;
     } else if (arg.rfind("--report_out=", 0) == 0) {
       options->reportPath = arg.substr(strlen("--report_out="));
     } else if (!hasValue) {
@@ -105,6 +113,7 @@ bool ReadFile(const std::string &path, std::string *text) {
 struct Cycle {
   double seconds = 0;
   double cpuSeconds = 0;  // the polling thread's: zamhost and the driver
+  uint64_t wakeups = 0;   // the polling thread's voluntary context switches
   uint64_t exchanges = 0;
   uint64_t requestBytes = 0;
   uint64_t replyBytes = 0;
@@ -127,11 +136,13 @@ uint64_t Delta(const std::map<std::string, uint64_t> &before, const std::map<std
 Cycle TimeCycle(n2host::Poller &poller, int number, const n2sim::Simulator &simulator) {
   const auto before = simulator.Counts();
   const double cpuStart = bench::ThreadCpuSeconds();
+  const unsigned long long wakeupsStart = bench::ThreadWakeups();
   const auto start = std::chrono::steady_clock::now();
   poller.RunCycle(number);
   Cycle cycle;
   cycle.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   cycle.cpuSeconds = bench::ThreadCpuSeconds() - cpuStart;
+  cycle.wakeups = bench::ThreadWakeups() - wakeupsStart;
   const auto after = simulator.Counts();
   cycle.exchanges = Delta(before, after, "requests");
   cycle.requestBytes = Delta(before, after, "request-bytes");
@@ -149,6 +160,31 @@ Cycle TimeCycle(n2host::Poller &poller, int number, const n2sim::Simulator &simu
 Cycle MedianCycle(std::vector<Cycle> cycles) {
   std::sort(cycles.begin(), cycles.end(), [](const Cycle &a, const Cycle &b) { return a.seconds < b.seconds; });
   return cycles[cycles.size() / 2];
+}
+
+// The median over the cycles of one of their figures.
+double MedianOf(const std::vector<Cycle> &cycles, double (*figure)(const Cycle &)) {
+  std::vector<double> values;
+  for (const Cycle &cycle : cycles) values.push_back(figure(cycle));
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+double WakeupsPerExchange(const Cycle &cycle) {
+  return static_cast<double>(cycle.wakeups) / static_cast<double>(std::max<uint64_t>(1, cycle.exchanges));
+}
+
+double CpuOf(const Cycle &cycle) { return cycle.cpuSeconds; }
+
+// The port's read path for the ports opened from here on: the old one of
+// one wake-up per reply byte, or the planned reads.
+void ChooseReadPath(zamhost::Channel &channel, bool perByte) {
+  if (perByte) {
+    setenv("ZAMKT_PORT_READS", "per-byte", 1);
+  } else {
+    unsetenv("ZAMKT_PORT_READS");
+  }
+  channel.Reopen();
 }
 
 std::string Number(double value, int decimals = 0) {
@@ -180,11 +216,11 @@ bench::FigureRow CountRow(const std::string &figure, uint64_t exchanges, int min
 
 void PrintCycle(const char *what, int number, const Cycle &cycle, int baud) {
   printf("%s cycle %d: %.1f ms, bound %.1f ms (ratio %.3f), %llu exchanges, %llu + %llu bytes, %llu pauses, "
-         "CPU %.2f ms\n",
+         "CPU %.2f ms, %.1f wake-ups per exchange\n",
          what, number, cycle.seconds * 1e3, cycle.LowerBound(baud) * 1e3, cycle.seconds / cycle.LowerBound(baud),
          static_cast<unsigned long long>(cycle.exchanges), static_cast<unsigned long long>(cycle.requestBytes),
          static_cast<unsigned long long>(cycle.replyBytes), static_cast<unsigned long long>(cycle.pauses),
-         cycle.cpuSeconds * 1e3);
+         cycle.cpuSeconds * 1e3, WakeupsPerExchange(cycle));
 }
 
 }  // namespace
@@ -262,6 +298,7 @@ int main(int argc, char **argv) {
 
   // With block grouping, as zamhost poll runs by default.
   std::vector<Cycle> grouped;
+  std::vector<Cycle> perByte;  // the same cycles with the old read path
   uint64_t exchangesAboveMinimum = 0;
   uint64_t failures = 0;
   {
@@ -270,11 +307,21 @@ int main(int argc, char **argv) {
     poller.RunCycle(1);  // initialises the N2 Open station
     driverMessages.clear();
     for (int i = 0; i < options.cycles; ++i) {
+      // With the comparison, the two paths take turns, so that a change in
+      // the machine's load falls on both alike.
+      if (options.comparePerByte) ChooseReadPath(channel, false);
       grouped.push_back(TimeCycle(poller, i + 2, simulator));
       PrintCycle("grouped", i + 2, grouped.back(), baud);
       failures += grouped.back().failures;
       if (grouped.back().exchanges > static_cast<uint64_t>(minimum.total())) ++exchangesAboveMinimum;
+      if (options.comparePerByte) {
+        ChooseReadPath(channel, true);
+        perByte.push_back(TimeCycle(poller, i + 2, simulator));
+        PrintCycle("grouped, per-byte reads", i + 2, perByte.back(), baud);
+        failures += perByte.back().failures;
+      }
     }
+    if (options.comparePerByte) ChooseReadPath(channel, false);
   }
   // One read per gate (zamhost poll --no-blocks).
   std::vector<Cycle> singles;
@@ -312,6 +359,33 @@ int main(int argc, char **argv) {
                " poll (zamhost's Poller included)";
   cpu.value = bench::Duration(median.cpuSeconds / static_cast<double>(std::max<uint64_t>(1, median.exchanges)));
   rows.push_back(cpu);
+  {
+    const char *pace = baud > 0 ? "paced" : "unpaced";
+    bench::FigureRow wakeups;
+    wakeups.figure = std::string("Wake-ups (voluntary context switches of the polling thread) per exchange, ") +
+                     pace + " poll, planned reads, median";
+    const double perExchange = MedianOf(grouped, WakeupsPerExchange);
+    wakeups.value = Number(perExchange, 1);
+    wakeups.bound = "5 (target)";
+    wakeups.ratio = perExchange / 5.0;
+    wakeups.target = std::string(perExchange <= 5.0 ? "met" : "missed") + ": ≤ 5";
+    rows.push_back(wakeups);
+    if (!perByte.empty()) {
+      bench::FigureRow old;
+      old.figure = std::string("The same with the old read path (ZAMKT_PORT_READS=per-byte), median");
+      old.value = Number(MedianOf(perByte, WakeupsPerExchange), 1);
+      rows.push_back(old);
+      const double cpuNew = MedianOf(grouped, CpuOf);
+      const double cpuOld = MedianOf(perByte, CpuOf);
+      rows.push_back(bench::TimedRow(std::string("Host and driver CPU per ") + pace +
+                                         " poll cycle, planned reads against the old read path, median",
+                                     cpuNew, cpuOld, "the old read path", 0.45));
+      bench::FigureRow oldCpu;
+      oldCpu.figure = std::string("Host and driver CPU per ") + pace + " poll cycle, old read path, median";
+      oldCpu.value = bench::Duration(cpuOld);
+      rows.push_back(oldCpu);
+    }
+  }
   if (!options.reportPath.empty() && !bench::AppendRows(options.reportPath, rows)) {
     fprintf(stderr, "zamkt_poll_bench: cannot write %s\n", options.reportPath.c_str());
     return 1;

@@ -16,6 +16,14 @@ inline double ThreadCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
+// Voluntary context switches of the calling thread so far: each time it
+// blocked (a poll, a read, a sleep) and was woken again.
+inline unsigned long long ThreadWakeups() {
+  rusage usage;
+  getrusage(RUSAGE_THREAD, &usage);
+  return static_cast<unsigned long long>(usage.ru_nvcsw);
+}
+
 }  // namespace bench
 
 #endif  // ZAMKT_BENCH_THREAD_CPU_H

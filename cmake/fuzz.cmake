@@ -26,6 +26,12 @@ target_include_directories(zamkt_fuzz_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zamkt_fuzz_support PRIVATE ${ZAMKT_FUZZ_FLAGS})
 
 file(GLOB ZAMKT_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
+set(ZAMKT_GATEWAY_FUZZ_TARGETS set_payload_fuzz modbus_request_fuzz)
+if(ZAMKT_LIBFUZZER AND TARGET zamgate_core)
+  # Coverage inside the gateway's and the host's code too.
+  target_compile_options(zamgate_core PRIVATE ${ZAMKT_FUZZ_FLAGS})
+  target_compile_options(n2host PRIVATE ${ZAMKT_FUZZ_FLAGS})
+endif()
 foreach(fuzz_file ${ZAMKT_FUZZ_TARGETS})
   get_filename_component(fuzz_name ${fuzz_file} NAME_WE)
   set(fuzz_corpus ${CMAKE_SOURCE_DIR}/fuzz/corpus/${fuzz_name})
@@ -43,6 +49,11 @@ foreach(fuzz_file ${ZAMKT_FUZZ_TARGETS})
   endif()
   target_include_directories(${fuzz_name} PRIVATE ${CMAKE_SOURCE_DIR})
   set_target_properties(${fuzz_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  # The gateway's parsers of outside input (set payloads, Modbus requests)
+  # link the gateway's own code.
+  if(fuzz_name IN_LIST ZAMKT_GATEWAY_FUZZ_TARGETS AND TARGET zamgate_core)
+    target_link_libraries(${fuzz_name} PRIVATE zamgate_core)
+  endif()
 endforeach()
 
 # The port in memory and the targets' checks, tested as the targets rely on them.

@@ -129,6 +129,11 @@ target_link_libraries(dlopen_host PRIVATE ${CMAKE_DL_LIBS})
 add_dependencies(dlopen_host zamkt)
 add_dependencies(driver_library_test dlopen_host)
 
+# The hosts' capture of the driver's messages (host/common).
+if(TARGET n2host)
+  target_link_libraries(driver_log_test PRIVATE n2host)
+endif()
+
 # The gateway's tests (tests/zamgate_*_test.cpp) link the gateway's parts
 # (MQTT, JSON, HTTP) and run the program itself.
 if(TARGET zamgate_core)

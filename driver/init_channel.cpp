@@ -30,7 +30,14 @@ int32_t InitChannel(DriverRequest *request) {
   }
 
   context->enabled = static_cast<uint32_t>(block->enabled);
-  if (block->enabled == 0) return 0;
+  if (block->enabled == 0) {
+    // Nothing is opened. The port field keeps only a port opened for this
+    // record (a channel started again, now disabled); any other number the
+    // host's memory left there would later be closed or written to as if it
+    // were this channel's port, and is dropped.
+    if (!PortOpenedFor(context->port, context)) context->port = nullptr;
+    return 0;
+  }
 
   context->channelNumber = request->channelNumber;
 

@@ -12,10 +12,12 @@ namespace {
 // characters has no terminator and is then refused by the opener).
 bool SameName(const char *a, const char *b) { return strncmp(a, b, kPortNameSize) == 0; }
 
-// Stores a newly opened handle, closing the one it replaces (its result is
-// not checked: the record keeps the new port either way).
+// Stores a newly opened handle in place of the one the record held. The old
+// one is closed only when it is a port opened for this very record (the
+// close's result is not checked: the record keeps the new port either way);
+// any other number there is another channel's port or none, and is dropped.
 void ReplaceHandle(ChannelContext *context, PortHandle handle) {
-  if (context->port != nullptr && context->port != handle) (void)PortClose(context->port);
+  if (context->port != handle && PortOpenedFor(context->port, context)) (void)PortClose(context->port);
   context->port = handle;
 }
 
@@ -34,7 +36,12 @@ int32_t ClosePort(DriverRequest *request) {
     return 2;
   }
   if (context->port == nullptr) return 0;
-  if (PortClose(context->port) != kPortOk) return 2;  // kept, so the host may try again
+  // A number this record's port was never opened for (what the host's memory
+  // held, or the leftover of a port closed by other means) is dropped without
+  // closing anything: it may name another channel's port.
+  if (PortOpenedFor(context->port, context) && PortClose(context->port) != kPortOk) {
+    return 2;  // kept, so the host may try again
+  }
   context->port = nullptr;
   return 0;
 }
@@ -69,7 +76,8 @@ int32_t ChangePort(DriverRequest *request) {
     context->timeout = timeout > kMaxReadTimeout10ms ? kMaxReadTimeout10ms : timeout;
   }
   if (!SameName(block->portName, context->portName) && context->port != nullptr) {
-    if (PortClose(context->port) == kPortOk) context->port = nullptr;
+    // Only this record's own port is closed; another number is dropped.
+    if (!PortOpenedFor(context->port, context) || PortClose(context->port) == kPortOk) context->port = nullptr;
   }
   memcpy(context->portName, block->portName, kPortNameSize);
   context->settings = block->settings;

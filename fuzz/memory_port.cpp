@@ -16,6 +16,7 @@ struct MemoryLine {
   const void *owner = nullptr;  // the channel record the line was opened for
   uint32_t readTimeoutMs = kDefaultReadTimeoutMs;
   uint64_t elapsedMs = 0;
+  bool unsettled = false;  // the next discard waits for a quiet line first
   std::vector<std::string> script;
   size_t nextAnswer = 0;
   std::string queue;        // what the station has sent and the driver not yet read
@@ -109,6 +110,7 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
     return kPortOpenFailed;
   }
   g_line.open = true;
+  g_line.unsettled = false;
   g_line.owner = nullptr;
   g_line.readTimeoutMs = kDefaultReadTimeoutMs;
   g_line.queue.clear();
@@ -145,6 +147,10 @@ int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {
 
 int PortDiscardInput(PortHandle handle) {
   if (!Valid(handle)) return 1;
+  // A quiet line: everything the station sent is dropped, and the read
+  // time-out passes without a byte.
+  if (g_line.unsettled) g_line.elapsedMs += g_line.readTimeoutMs;
+  g_line.unsettled = false;
   if (!g_line.queue.empty()) g_line.elapsedMs += static_cast<uint64_t>(kDiscardTimeout10ms) * 10u;
   g_line.queue.clear();
   return 0;
@@ -173,6 +179,13 @@ int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got
   g_line.elapsedMs += g_line.readTimeoutMs;  // the line stays silent until the time-out
   g_line.partialLine.clear();                // the reader gives up on the line
   return kPortIoFailed;
+}
+
+// Every byte the memory line holds is there at once: a plan changes nothing.
+void PortPlanReply(PortHandle, uint32_t) {}
+
+void PortSettleBeforeNextFrame(PortHandle handle) {
+  if (Valid(handle)) g_line.unsettled = true;
 }
 
 void PauseMilliseconds(uint32_t milliseconds) { g_line.elapsedMs += milliseconds; }

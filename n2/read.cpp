@@ -14,6 +14,7 @@
 #include "driver/station_types.h"
 #include "n2/decode.h"
 #include "n2/frame.h"
+#include "n2/point_tables.h"
 #include "n2/protocol.h"
 #include "n2/reply_check.h"
 #include "n2/tag_parse.h"
@@ -74,12 +75,36 @@ bool AcceptSystem91Block(const char *handler, const ReadWriteBlock *block, const
   return AcceptSystem91Fields(handler, block, gas);
 }
 
+// The bytes of the memory item a point lies in: one for the byte-wide bits
+// and the low-byte fields, four for the 32-bit items, two for the rest.
+uint32_t ItemBytes(uint16_t type) {
+  if (type == kTypeBit8 || (type >= kTypeField0 && type <= kTypeField6)) return 1;
+  return type == kTypeLong ? 4 : 2;
+}
+
+// The length of the good data reply the request asks for, its carriage
+// return included: "A", two hex digits per data byte, the unchecked
+// characters and the frame sum. A single memory read answers with the
+// point's whole item; the other reads with at least the digits the value
+// needs. 0 when the request does not say (the reply is then read without a
+// plan).
+uint32_t PlannedReplyLength(const ReadWriteBlock *block, const ParsedTag &tag) {
+  size_t digits = DataDigitsNeeded(block, tag.type);
+  if (block->itemCount == 1 && block->region == kSpecialNone) {
+    const size_t item = 2 * ItemBytes(tag.type);
+    if (item > digits) digits = item;
+  }
+  if (digits == 0) return 0;
+  return static_cast<uint32_t>(1 + digits + kReplyTrailer + 1);
+}
+
 // One System 91 exchange after the request went out: receives the reply line
 // and, when it is good, stores its data. Moves *status to 0 on success and to
 // 1 on any reply line that is not good; silence leaves it as it was.
 void TakeReply(const char *handler, DriverRequest *request, const ParsedTag &tag, const char *gas, int32_t *status) {
   char reply[kReplyBufferSize];
-  if (!ReceiveReply(request->context, reply)) return;
+  const ReadWriteBlock *block = static_cast<const ReadWriteBlock *>(request->parameters);
+  if (!ReceivePlannedReply(request->context, reply, PlannedReplyLength(block, tag))) return;
   size_t length = strlen(reply);
   if (!CheckAckNak(reply, 0, gas)) {
     *status = 1;

@@ -50,6 +50,9 @@ int32_t WriteN2OpenGate(DriverRequest *request, const char *gas) {
            block->region, block->element, gas);
     return 1;
   }
+  // The host fills the block itself: one that does not say what the GAS says
+  // is refused before anything goes out.
+  if (!N2OpenWriteMatchesGas(channel, block, gas)) return 1;
 
   const int16_t init = N2OpenEnsureInitialised(context, station, "SingleWrite");
   if (init != 0) return init;

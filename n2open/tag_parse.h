@@ -20,4 +20,11 @@ uint8_t N2OpenRegionNumber(int32_t regionCode);
 // larger one would wrap and name another object).
 bool N2OpenGateAddressable(int32_t regionCode, int32_t element);
 
+// The checks of an N2 Open write block against its GAS: the frame is built
+// from the block's station, region, element and data type, so each must be
+// what command 3 gives for the GAS, or the value would go to another object
+// or in another form. Logs "ZAMKTnn: SingleWrite() <field> N does not match
+// the GAS (M). GAS=..." and returns false when refused.
+bool N2OpenWriteMatchesGas(int channel, const ReadWriteBlock *block, const char *gas);
+
 #endif  // ZAMKT_N2OPEN_TAG_PARSE_H

@@ -51,6 +51,8 @@ command -v man >/dev/null || packages+=(man-db)
 command -v systemd-analyze >/dev/null || packages+=(systemd)
 command -v strace >/dev/null || packages+=(strace)
 command -v adduser >/dev/null || [ -x /usr/sbin/adduser ] || packages+=(adduser)
+# promtool checks the gateway's /metrics text in its tests.
+command -v promtool >/dev/null || packages+=(prometheus)
 
 if [ ${#packages[@]} -eq 0 ]; then
   exit 0

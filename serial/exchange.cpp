@@ -12,9 +12,12 @@ bool SendCommand(ChannelContext *context, const void *bytes, uint16_t count) {
   return result == kPortOk && written == count;
 }
 
-bool ReceiveReply(ChannelContext *context, char *buffer) {
-  // One byte per read, so that reading stops exactly at the carriage return
-  // and never takes bytes of whatever follows it.
+bool ReceiveReply(ChannelContext *context, char *buffer) { return ReceivePlannedReply(context, buffer, 0); }
+
+bool ReceivePlannedReply(ChannelContext *context, char *buffer, uint32_t plannedLength) {
+  PortPlanReply(context->port, plannedLength);
+  // One byte per read from the port, so that the line stops exactly at the
+  // carriage return; what follows it stays with the port for the discard.
   for (uint32_t position = 0; position < kReplyBufferSize; ++position) {
     uint32_t got = 0;
     if (PortReadExact(context->port, buffer + position, 1, &got) != kPortOk) return false;
@@ -36,11 +39,18 @@ bool ReceiveReply(ChannelContext *context, char *buffer) {
   // channel's whole read time-out on top of a request already lost.
   const int32_t previous = PortSetReadTimeout(context->port, kDiscardTimeout10ms);
   if (previous < kDiscardTimeout10ms) (void)PortSetReadTimeout(context->port, previous);
-  for (uint32_t dropped = 0; dropped < kOverlongTailLimit; ++dropped) {
+  bool ended = false;
+  for (uint32_t dropped = 0; dropped < kOverlongTailLimit && !ended; ++dropped) {
     char byte = 0;
     uint32_t got = 0;
-    if (PortReadExact(context->port, &byte, 1, &got) != kPortOk || byte == '\r') break;
+    if (PortReadExact(context->port, &byte, 1, &got) != kPortOk) break;
+    ended = byte == '\r';
   }
   (void)PortSetReadTimeout(context->port, previous);
+  // A line that stopped without its carriage return may go on after a longer
+  // gap: the channel's next frame waits for a quiet line (no byte for the
+  // channel's read time-out), so such a tail is dropped before the frame goes
+  // out instead of being taken for its reply. The request in hand has ended.
+  if (!ended) PortSettleBeforeNextFrame(context->port);
   return false;
 }

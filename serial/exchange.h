@@ -28,6 +28,16 @@ constexpr uint32_t kOverlongTailLimit = kReplyBufferSize;
 // to its carriage return, at most kOverlongTailLimit bytes and for as long as
 // they come with gaps of at most the discard step's 50 ms, and the buffer
 // must not be used).
+// When the line stops without its carriage return, the channel's next frame
+// waits for a quiet line first (PortSettleBeforeNextFrame): a tail that comes
+// later, within the channel's read time-out of its last byte, is dropped
+// before that frame goes out.
 bool ReceiveReply(ChannelContext *context, char *buffer);
+
+// The same, with the length the reply should have, its carriage return
+// included (PortPlanReply): the port then wakes about once for the whole
+// line rather than once per byte. A reply of another length is read all the
+// same; 0 reads without a plan.
+bool ReceivePlannedReply(ChannelContext *context, char *buffer, uint32_t plannedLength);
 
 #endif  // ZAMKT_SERIAL_EXCHANGE_H

@@ -80,6 +80,7 @@ int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms);
 
 // Throws away whatever waits in the input queue: reads 512-byte blocks with a
 // 50 ms time-out until a read comes back short, then restores the time-out.
+// On an unsettled line (PortSettleBeforeNextFrame) it first waits for quiet.
 // Returns 0, or 1 when the last read failed. Callers ignore the result.
 int PortDiscardInput(PortHandle handle);
 
@@ -90,6 +91,29 @@ int PortWrite(PortHandle handle, const void *bytes, uint32_t count, uint32_t *wr
 // Reads exactly count bytes. Returns kPortOk, or kPortIoFailed when a read
 // fails or the read time-out runs out first; *got receives the bytes read.
 int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got);
+
+// Bytes a POSIX port reads ahead of its caller. A reply line is read in as few
+// system calls as the line allows; what follows its carriage return stays in
+// this buffer for the next read or the discard.
+constexpr uint32_t kReadAheadSize = 1024;
+// Bytes a discard that waits for a quiet line drops at most before it goes on.
+constexpr uint32_t kSettleDropLimit = 4 * kReadAheadSize;
+
+// Tells the port how many bytes the reply now awaited should have, its
+// carriage return included (0: not known). The next read that finds nothing
+// read ahead waits for the reply's first byte for the read time-out as
+// always, then sleeps to the reply's expected end, reckoned from the line's
+// byte time, and takes what is there in one read; whatever is still missing
+// is waited for as without a plan, each wait the read time-out. A shorter
+// reply (a refusal) is taken as it is. The plan holds for that one read and
+// the discard forgets it. Windows ports read as before and ignore the plan.
+void PortPlanReply(PortHandle handle, uint32_t bytes);
+
+// Marks the line unsettled: the rest of a reply may still come. The next
+// PortDiscardInput first reads and drops bytes until none has come for the
+// read time-out (at most kSettleDropLimit bytes), then discards as always, so
+// that a late tail never goes for the reply to the next frame.
+void PortSettleBeforeNextFrame(PortHandle handle);
 
 // The protocol's pauses: returns no earlier than the given time after the call,
 // and as little after it as the platform allows. On Linux the calling

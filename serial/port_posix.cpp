@@ -10,6 +10,15 @@
 // Reads follow the serial semantics the driver is written for: a read call
 // waits at most the read time-out for all the bytes it asks for and returns
 // what arrived by then; a read that returns no byte is a failure.
+//
+// A reply costs few wake-ups: what arrives is taken into a read-ahead buffer
+// of the port in as few system calls as the line allows, and when the
+// exchange has said how long the reply should be (PortPlanReply), the read
+// waits for the first byte, then sleeps to the reply's expected end, reckoned
+// from the line's byte time, and takes the rest in one read. The old path,
+// one poll and one read per byte and no read-ahead, stays selectable for
+// comparison: ZAMKT_PORT_READS=per-byte in the environment of the process
+// when the port is opened.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -36,9 +45,22 @@ struct PortSlot {
   int fd;
   uint32_t readTimeoutMs;
   const void *owner;  // the channel record the port was opened for, or null
+  bool perByte;       // the old read path: no read-ahead, no planned replies
+  bool unsettled;     // the next discard waits for a quiet line first
+  uint32_t byteTimeNs;  // one character on the line: start, data, parity and stop bits
+  uint32_t planned;     // bytes the reply in hand should have; 0 when not told
+};
+
+// Bytes read ahead of the caller, per slot: what arrived after the bytes a
+// read asked for stays here for the next read of the port, or for the discard.
+struct ReadAhead {
+  uint32_t start;
+  uint32_t end;
+  uint8_t bytes[kReadAheadSize];
 };
 
 PortSlot g_ports[kMaxOpenPorts];
+ReadAhead g_ahead[kMaxOpenPorts];
 // Guards inUse and owner of every slot: a slot is taken, freed and its owner
 // compared under it. A slot's descriptor and time-out belong to the one
 // channel that holds the handle.
@@ -61,6 +83,24 @@ PortSlot *SlotOf(PortHandle handle) {
 
 PortHandle HandleOf(const PortSlot *slot) {
   return reinterpret_cast<PortHandle>(static_cast<uintptr_t>(slot - g_ports) + 1);
+}
+
+ReadAhead &AheadOf(const PortSlot *slot) { return g_ahead[slot - g_ports]; }
+
+// The one place the read path is chosen: the old one on request.
+bool PerByteReadsWanted() {
+  const char *wanted = getenv("ZAMKT_PORT_READS");
+  return wanted != nullptr && strcmp(wanted, "per-byte") == 0;
+}
+
+// The time one character takes on the line: a start bit, the data bits, a
+// parity bit when there is one, and the stop bits (one and a half counts as
+// two, as the line is set up).
+uint32_t ByteTimeNs(const PortSettings *settings) {
+  uint32_t bits = 1u + (settings->dataBits & 0xFF) + ((settings->parity & 0xFF) != 0 ? 1u : 0u) +
+                  ((settings->stopBits & 0xFF) == 0 ? 1u : 2u);
+  const uint32_t baud = settings->baud != 0 ? settings->baud : 9600u;
+  return static_cast<uint32_t>(static_cast<uint64_t>(bits) * 1000000000u / baud);
 }
 
 uint64_t NowMs() {
@@ -211,6 +251,98 @@ bool ReadWithin(int fd, uint8_t *buffer, uint32_t count, uint32_t timeoutMs, uin
   return true;
 }
 
+// Takes what waits in the input queue into the slot's read-ahead buffer,
+// behind what it holds. Returns the bytes taken, 0 when none wait (or at the
+// end of the line's input), -1 when the line failed (hung up).
+ssize_t ReadAvailable(PortSlot *slot) {
+  ReadAhead &ahead = AheadOf(slot);
+  if (ahead.end >= kReadAheadSize) return 0;
+  for (;;) {
+    // VMIN and VTIME are 0: the read never blocks.
+    const ssize_t n = read(slot->fd, ahead.bytes + ahead.end, kReadAheadSize - ahead.end);
+    if (n > 0) {
+      ahead.end += static_cast<uint32_t>(n);
+      return n;
+    }
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN ? 0 : -1;
+  }
+}
+
+void SleepUntil(const timespec &deadline) {
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+}
+
+timespec MonotonicAfter(uint64_t nanoseconds) {
+  timespec at;
+  clock_gettime(CLOCK_MONOTONIC, &at);
+  at.tv_sec += static_cast<time_t>(nanoseconds / 1000000000u);
+  at.tv_nsec += static_cast<long>(nanoseconds % 1000000000u);
+  if (at.tv_nsec >= 1000000000L) {
+    at.tv_sec += 1;
+    at.tv_nsec -= 1000000000L;
+  }
+  return at;
+}
+
+// Fills the empty read-ahead buffer with the next bytes of the line. False
+// when no byte arrives within the read time-out, or the line failed or ended.
+//
+// With a planned reply, the wait for its first byte is the read time-out as
+// always; then the rest should follow at the line's pace, so the read sleeps
+// until the planned bytes can all be there (a quarter of a character's time
+// beyond, for the sender's own jitter) and takes them in one read. A reply
+// that ended sooner has its carriage return in the buffer by then. Bytes
+// still missing (the sender is late, or the reply longer than planned) are
+// read as they come, each wait the read time-out: sleeping again for them
+// would keep the reply waiting after a late sender has caught up.
+bool FillAhead(PortSlot *slot) {
+  ReadAhead &ahead = AheadOf(slot);
+  ahead.start = ahead.end = 0;
+  // poll() first: bytes that already wait make it return at once, and a line
+  // whose bytes come one by one is not asked for them before they are there.
+  const uint64_t deadline = NowMs() + slot->readTimeoutMs;
+  for (;;) {
+    const uint64_t now = NowMs();
+    pollfd pfd = {slot->fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, now >= deadline ? 0 : static_cast<int>(deadline - now));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;  // the read time-out ran out, or poll failed
+    break;
+  }
+  // Readable yet nothing to read: the line's input ended (or it failed).
+  if (ReadAvailable(slot) <= 0) return false;
+  // The bytes of the planned reply still to come after these.
+  const uint32_t missing = slot->planned > ahead.end ? slot->planned - ahead.end : 0;
+  slot->planned = 0;
+  if (missing > 0 && memchr(ahead.bytes, '\r', ahead.end) == nullptr) {
+    SleepUntil(MonotonicAfter(static_cast<uint64_t>(missing) * slot->byteTimeNs + slot->byteTimeNs / 4));
+    // A failure here leaves the bytes in hand to the caller; the next fill
+    // reports the line.
+    (void)ReadAvailable(slot);
+  }
+  return true;
+}
+
+// Reads and drops bytes until none has come for the read time-out, or
+// kSettleDropLimit bytes were dropped, or the line fails or ends.
+void AwaitQuietLine(PortSlot *slot) {
+  uint8_t block[kDiscardBlock];
+  uint32_t dropped = 0;
+  while (dropped < kSettleDropLimit) {
+    pollfd pfd = {slot->fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, static_cast<int>(slot->readTimeoutMs));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return;
+    const ssize_t n = read(slot->fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    dropped += static_cast<uint32_t>(n);
+  }
+}
+
 // The timer slack of the calling thread during a pause. The kernel may end a
 // sleep up to the slack late (50 us by default) to group wake-ups; the pause
 // that follows every good exchange is on the bus's critical path, so it
@@ -249,7 +381,8 @@ PortSlot *ReserveSlot(const void *owner) {
   PortTableLock lock;
   for (PortSlot &candidate : g_ports) {
     if (!candidate.inUse) {
-      candidate = PortSlot{true, false, -1, kDefaultReadTimeoutMs, owner};
+      candidate = PortSlot{true, false, -1, kDefaultReadTimeoutMs, owner, false, false, 0, 0};
+      AheadOf(&candidate).start = AheadOf(&candidate).end = 0;
       return &candidate;
     }
   }
@@ -258,7 +391,7 @@ PortSlot *ReserveSlot(const void *owner) {
 
 void ReleaseSlot(PortSlot *slot) {
   PortTableLock lock;
-  *slot = PortSlot{false, false, -1, 0, nullptr};
+  *slot = PortSlot{false, false, -1, 0, nullptr, false, false, 0, 0};
 }
 
 // Opens and configures the device into the reserved slot. Returns a PortResult;
@@ -271,6 +404,8 @@ int OpenIntoSlot(const char *name, const char *path, const PortSettings *setting
     if (fd < 0) return kPortOpenFailed;
     slot->nullDevice = true;
     slot->fd = fd;
+    slot->byteTimeNs = ByteTimeNs(settings);
+    slot->perByte = PerByteReadsWanted();
     return kPortOk;
   }
 
@@ -297,6 +432,8 @@ int OpenIntoSlot(const char *name, const char *path, const PortSettings *setting
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   slot->fd = fd;
+  slot->byteTimeNs = ByteTimeNs(settings);
+  slot->perByte = PerByteReadsWanted();
   return kPortOk;
 }
 
@@ -343,7 +480,7 @@ int PortClose(PortHandle handle) {
     if (slot == nullptr) return kPortIoFailed;
     fd = slot->fd;
     nullDevice = slot->nullDevice;
-    *slot = PortSlot{false, false, -1, 0, nullptr};
+    *slot = PortSlot{false, false, -1, 0, nullptr, false, false, 0, 0};
   }
   // Closed outside the lock: closing a serial line may wait for its output to
   // drain, and other channels must not wait for that to open their ports.
@@ -364,6 +501,15 @@ int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {
 int PortDiscardInput(PortHandle handle) {
   PortSlot *slot = SlotOf(handle);
   if (slot == nullptr) return 1;
+  // What was read ahead is thrown away first, and the plan of the last
+  // reply with it.
+  ReadAhead &ahead = AheadOf(slot);
+  ahead.start = ahead.end = 0;
+  slot->planned = 0;
+  if (slot->unsettled) {
+    slot->unsettled = false;
+    AwaitQuietLine(slot);
+  }
   int waiting = 0;
   bool queryFailed = ioctl(slot->fd, FIONREAD, &waiting) != 0;
   if (!queryFailed && waiting == 0) return 0;
@@ -410,13 +556,35 @@ int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got
   PortSlot *slot = SlotOf(handle);
   if (slot == nullptr) return kPortIoFailed;
   uint8_t *data = static_cast<uint8_t *>(buffer);
+  if (slot->perByte) {
+    while (*got < count) {
+      uint32_t arrived = 0;
+      if (!ReadWithin(slot->fd, data + *got, count - *got, slot->readTimeoutMs, &arrived)) return kPortIoFailed;
+      if (arrived == 0) return kPortIoFailed;
+      *got += arrived;
+    }
+    return kPortOk;
+  }
+  ReadAhead &ahead = AheadOf(slot);
   while (*got < count) {
-    uint32_t arrived = 0;
-    if (!ReadWithin(slot->fd, data + *got, count - *got, slot->readTimeoutMs, &arrived)) return kPortIoFailed;
-    if (arrived == 0) return kPortIoFailed;
-    *got += arrived;
+    if (ahead.start == ahead.end && !FillAhead(slot)) return kPortIoFailed;
+    uint32_t take = ahead.end - ahead.start;
+    if (take > count - *got) take = count - *got;
+    memcpy(data + *got, ahead.bytes + ahead.start, take);
+    ahead.start += take;
+    *got += take;
   }
   return kPortOk;
+}
+
+void PortPlanReply(PortHandle handle, uint32_t bytes) {
+  PortSlot *slot = SlotOf(handle);
+  if (slot != nullptr && !slot->perByte) slot->planned = bytes;
+}
+
+void PortSettleBeforeNextFrame(PortHandle handle) {
+  PortSlot *slot = SlotOf(handle);
+  if (slot != nullptr) slot->unsettled = true;
 }
 
 void PauseMilliseconds(uint32_t milliseconds) {

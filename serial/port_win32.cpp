@@ -118,6 +118,7 @@ int FailOpen(HANDLE device, PortStep step) {
 struct PortOwner {
   HANDLE handle;  // null for a free entry
   const void *owner;
+  bool unsettled;  // the next discard waits for a quiet line first
 };
 PortOwner g_owners[kMaxOpenPorts];
 SRWLOCK g_ownersLock = SRWLOCK_INIT;
@@ -131,21 +132,50 @@ class OwnerTableLock {
 };
 
 // A full table leaves the port without an owner on record: it works as
-// before, it is only never closed on a record's behalf.
+// before, it is only never closed on a record's behalf. The system hands out
+// a value again once its handle is closed; an entry left under the value (a
+// handle closed by other means than PortClose) is stale and takes the new
+// owner, so that the value never answers for two owners.
 void RecordOwner(HANDLE handle, const void *owner) {
   OwnerTableLock lock;
+  PortOwner *free = nullptr;
   for (PortOwner &entry : g_owners) {
-    if (entry.handle == nullptr) {
-      entry = PortOwner{handle, owner};
+    if (entry.handle == handle) {
+      entry = PortOwner{handle, owner, false};
       return;
     }
+    if (entry.handle == nullptr && free == nullptr) free = &entry;
   }
+  if (free != nullptr) *free = PortOwner{handle, owner, false};
 }
 
 void ForgetOwner(HANDLE handle) {
   OwnerTableLock lock;
   for (PortOwner &entry : g_owners) {
-    if (entry.handle == handle) entry = PortOwner{nullptr, nullptr};
+    if (entry.handle == handle) entry = PortOwner{nullptr, nullptr, false};
+  }
+}
+
+// Takes the port's unsettled mark away; true when it was set.
+bool TakeUnsettled(HANDLE handle) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == handle && entry.unsettled) {
+      entry.unsettled = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Reads and drops bytes until a read of the read time-out brings none, or
+// kSettleDropLimit bytes were dropped, or a read fails.
+void AwaitQuietLine(HANDLE handle) {
+  BYTE block[kDiscardBlock];
+  for (DWORD dropped = 0; dropped < kSettleDropLimit;) {
+    DWORD got = 0;
+    if (!ReadFile(handle, block, kDiscardBlock, &got, nullptr) || got == 0) return;
+    dropped += got;
   }
 }
 
@@ -164,6 +194,7 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
   // The null device has no line settings to read or write.
   if (strcmp(name, "NUL") == 0) {
     *handle = device;
+    ForgetOwner(device);
     return kPortOk;
   }
 
@@ -186,6 +217,7 @@ int PortOpen(const char *name, const PortSettings *settings, uint16_t lineOption
 
   (void)SetupComm(device, kQueueSize, kQueueSize);
   *handle = device;
+  ForgetOwner(device);  // a stale entry under a value the system hands out again
   return kPortOk;
 }
 
@@ -227,6 +259,7 @@ int32_t PortSetReadTimeout(PortHandle handle, int32_t value10ms) {
 }
 
 int PortDiscardInput(PortHandle handle) {
+  if (TakeUnsettled(handle)) AwaitQuietLine(handle);
   DWORD lineErrors = 0;
   COMSTAT status;
   memset(&status, 0, sizeof status);
@@ -268,6 +301,18 @@ int PortReadExact(PortHandle handle, void *buffer, uint32_t count, uint32_t *got
     *got += arrived;
   }
   return kPortOk;
+}
+
+// Windows reads wait in the port driver, bounded by the time-outs; there is
+// no per-byte wake-up to save, and the plan is not used.
+void PortPlanReply(PortHandle, uint32_t) {}
+
+// Only a port with an owner on record (opened for a channel) carries the mark.
+void PortSettleBeforeNextFrame(PortHandle handle) {
+  OwnerTableLock lock;
+  for (PortOwner &entry : g_owners) {
+    if (entry.handle == handle) entry.unsettled = true;
+  }
 }
 
 void PauseMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }

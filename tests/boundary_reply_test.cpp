@@ -243,11 +243,12 @@ TEST_F(ReplyBoundary, N2OpenItemReadThatIsNoHexIsRefused) {
 }
 
 // An overlong line whose tail comes late, after the driver has stopped at
-// 1000 characters: the tail is read to its carriage return and dropped, never
-// taken for the reply to the next attempt. The station here plays it by hand:
-// 1000 characters, a pause shorter than the 50 ms gap that ends a tail, then
-// a tail that would read as a good reply of 1.5; the next request gets the
-// true reply, 100.0.
+// 1000 characters: the tail is dropped, never taken for the reply to the next
+// attempt. The station here plays it by hand: 1000 characters, a pause of
+// 100 ms, longer than the 50 ms gap that ends the request in hand, then a
+// tail that would read as a good reply of 1.5. The next attempt's frame waits
+// for a quiet line, so the tail is dropped before it goes out, and the next
+// request gets the true reply, 100.0.
 TEST_F(ReplyBoundary, TailOfAnOverlongLineIsNotTakenForTheNextReply) {
   // A per-byte time-out well above the station's pause.
   ASSERT_EQ(channel_.Close(), 0);
@@ -258,7 +259,7 @@ TEST_F(ReplyBoundary, TailOfAnOverlongLineIsNotTakenForTheNextReply) {
   std::thread station([&] {
     requests.push_back(pty_.ReadUntil('\r', 5000));
     pty_.Write(std::string(1000, 'X'));
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     pty_.Write(Reply("0016") + "\r");  // 1.5
     requests.push_back(pty_.ReadUntil('\r', 5000));
     pty_.Write(Reply("64B0") + "\r");  // 100.0

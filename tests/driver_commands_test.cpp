@@ -6,6 +6,7 @@
 #include <string>
 
 #include "driver/zam_main.h"
+#include "serial/port.h"
 #include "tests/support/driver_channel.h"
 #include "tests/support/pty.h"
 
@@ -166,6 +167,106 @@ TEST(PortCommands, ChangeToAPortThatCannotOpenKeepsTheNewNameAndReturnsTwo) {
   EXPECT_EQ(channel.context()->port, nullptr);
   EXPECT_STREQ(channel.context()->portName, "ttyNOPE7");
   EXPECT_EQ(channel.context()->settings.baud, 19200);
+}
+
+
+// A record's port field holds whatever the host's memory held until the
+// record's own port is opened. A channel started disabled opens nothing and
+// keeps no such number: a later command of that record never touches
+// another channel's port through it.
+TEST(PortOwnership, ChannelStartedDisabledKeepsNoStrayPort) {
+  TempWorkDir dir;
+  LogCapture quiet;
+  PtyPair ptyA, ptyB;
+  DriverChannel a(1), b(2);
+  ASSERT_EQ(a.Init(ptyA.portName()), 0);
+  b.context()->port = a.context()->port;
+  ASSERT_EQ(b.Init(ptyB.portName(), 10, 0), 0);
+  EXPECT_EQ(b.context()->port, nullptr) << "the stray number stayed in the disabled record";
+  ChangePortBlock block;
+  memset(&block, 0, sizeof block);
+  memcpy(block.portName, ptyB.portName().c_str(), std::min(ptyB.portName().size(), sizeof block.portName));
+  block.settings = PortSettings{9600, 8, 0, 0};
+  ASSERT_EQ(b.Call(kCmdChangePort, &block), 0);
+  EXPECT_NE(b.context()->port, a.context()->port) << "two channels hold one handle";
+  EXPECT_TRUE(PortOpenedFor(a.context()->port, a.context())) << "channel A's port was closed";
+  EXPECT_EQ(a.Close(), 0);
+  EXPECT_EQ(b.Close(), 0);
+}
+
+// Every command that closes or replaces a port closes only a port opened for
+// its own record; another channel's handle found in the record is dropped
+// without closing anything.
+struct StrayCase {
+  const char *name;
+  int32_t command;
+  bool opensItsOwn;  // the command leaves a port of the record's own
+};
+
+class StrayHandle : public ::testing::TestWithParam<StrayCase> {};
+
+TEST_P(StrayHandle, AnotherChannelsPortIsNeverClosed) {
+  const StrayCase &c = GetParam();
+  TempWorkDir dir;
+  LogCapture quiet;
+  PtyPair ptyA;
+  DriverChannel a(1), b(2);
+  ASSERT_EQ(a.Init(ptyA.portName()), 0);
+  ASSERT_EQ(b.Init("NUL", 10, 0), 0);
+  memcpy(b.context()->portName, "NUL", 4);
+  b.context()->settings = PortSettings{9600, 8, 0, 0};
+  b.context()->lineOptions = kLineOptionsDefault;
+  b.context()->port = a.context()->port;  // a number the record's own port never had
+
+  ChangePortBlock block;
+  memset(&block, 0, sizeof block);
+  memcpy(block.portName, "NUL", 4);
+  block.settings = PortSettings{9600, 8, 0, 0};
+  memset(b.context()->portName, 0, sizeof b.context()->portName);  // a name change for 15
+  if (c.command == kCmdReopenPort) memcpy(b.context()->portName, "NUL", 4);
+  EXPECT_EQ(b.Call(c.command, c.command == kCmdChangePort ? &block : nullptr), 0);
+
+  EXPECT_TRUE(PortOpenedFor(a.context()->port, a.context())) << "channel A's port was closed";
+  EXPECT_NE(b.context()->port, a.context()->port);
+  EXPECT_EQ(b.context()->port != nullptr, c.opensItsOwn);
+  // Channel A's port still carries its frames.
+  uint32_t written = 0;
+  EXPECT_EQ(PortWrite(a.context()->port, ">\r", 2, &written), kPortOk);
+  EXPECT_EQ(ptyA.ReadUntil('\r', 2000), ">\r");
+  EXPECT_EQ(a.Close(), 0);
+  EXPECT_EQ(b.Close(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, StrayHandle,
+                         ::testing::Values(StrayCase{"Close11", kCmdClosePort, false},
+                                           StrayCase{"Close12", kCmdClosePortAlt, false},
+                                           StrayCase{"Reopen13", kCmdReopenPort, true},
+                                           StrayCase{"ChangePort15", kCmdChangePort, true}),
+                         [](const ::testing::TestParamInfo<StrayCase> &info) { return std::string(info.param.name); });
+
+// Ports opened by commands 13 and 15 are recorded as the record's own, so
+// that the next start of the channel lets them go: more rounds than the port
+// table holds, and another channel still opens.
+TEST(PortOwnership, PortsOfReopenAndChangePortAreLetGoByTheNextStart) {
+  TempWorkDir dir;
+  LogCapture quiet;
+  for (int32_t command : {kCmdReopenPort, kCmdChangePort}) {
+    DriverChannel channel;
+    ChangePortBlock block;
+    memset(&block, 0, sizeof block);
+    memcpy(block.portName, "NUL", 4);
+    block.settings = PortSettings{9600, 8, 0, 0};
+    ASSERT_EQ(channel.Init("NUL"), 0);
+    for (int round = 1; round <= kMaxOpenPorts + 6; ++round) {
+      ASSERT_EQ(channel.Call(command, command == kCmdChangePort ? &block : nullptr), 0)
+          << "command " << command << " round " << round;
+      ASSERT_EQ(channel.Init("NUL"), 0) << "command " << command << " round " << round;
+    }
+    DriverChannel other(2);
+    EXPECT_EQ(other.Init("NUL"), 0) << "the port table is full";
+    EXPECT_EQ(other.Close(), 0);
+    EXPECT_EQ(channel.Close(), 0);
+  }
 }
 
 }  // namespace

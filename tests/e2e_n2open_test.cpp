@@ -280,6 +280,44 @@ TEST_F(N2Open, WritesToInputsAreRefusedWithoutAFrame) {
   }
 }
 
+// A write block whose fields say otherwise than its GAS is refused before any
+// frame goes out: the frame would be built from the block and change another
+// object, or take the value in another form.
+TEST_F(N2Open, WriteBlocksThatDoNotMatchTheirGasAreRefused) {
+  HostValue value;
+  ASSERT_EQ(channel().Read("005AO012", kGateReal, value.data()), 0) << "the station is initialised";
+  const Object before12 = ObjectOf(RegionNamed("AO"), 12), before13 = ObjectOf(RegionNamed("AO"), 13);
+  const Object beforeBo = ObjectOf(RegionNamed("BO"), 12);
+  struct Tamper {
+    const char *field;
+    void (*change)(ReadWriteBlock *block);
+  } tampers[] = {
+      {"element", [](ReadWriteBlock *block) { block->element = 13; }},
+      {"region", [](ReadWriteBlock *block) { block->region = 1004; }},
+      {"data type", [](ReadWriteBlock *block) { block->dataType = kGateDigital; }},
+  };
+  for (const Tamper &tamper : tampers) {
+    LogCapture log;
+    ParseBlock parsed;
+    ASSERT_EQ(channel().Parse("005AO012", kGateReal, &parsed), 0);
+    HostValue written = HostValue::Real(77.0f);
+    ReadWriteBlock block = DriverChannel::BlockFromParse(parsed, "005AO012", kGateReal, written.data(), 1);
+    tamper.change(&block);
+    const uint64_t requests = bench().Count("requests");
+    EXPECT_EQ(channel().Call(kCmdSingleWrite, &block), 1) << tamper.field;
+    EXPECT_EQ(bench().Count("requests"), requests) << tamper.field << ": a frame went out";
+    bool told = false;
+    for (const std::string &message : log.Messages()) {
+      told = told || message.find("SingleWrite() " + std::string(tamper.field)) != std::string::npos;
+    }
+    EXPECT_TRUE(told) << tamper.field << ": " << ::testing::PrintToString(log.Messages());
+  }
+  EXPECT_EQ(ObjectOf(RegionNamed("AO"), 12).overridden, before12.overridden);
+  EXPECT_EQ(ObjectOf(RegionNamed("AO"), 13).value, before13.value) << "object 13 was written";
+  EXPECT_FALSE(ObjectOf(RegionNamed("AO"), 13).overridden) << "object 13 was written";
+  EXPECT_EQ(ObjectOf(RegionNamed("BO"), 12).overridden, beforeBo.overridden);
+}
+
 // ---- warm start -------------------------------------------------------------------
 
 TEST_F(N2Open, WarmStartSendsTheInitialisationFramesAgain) {

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -129,6 +133,105 @@ TEST_F(SerialPortTest, OverlongLineDropsAtMostAThousandMoreBytes) {
   uint32_t got = 0;
   EXPECT_EQ(PortReadExact(handle_, rest, 2, &got), kPortOk);
   EXPECT_EQ(std::string(rest, got), "Z\r");
+}
+
+// A station that answers at the line's pace: one byte, then the next a byte
+// time later, as a serial line delivers them.
+void SendPaced(const PtyPair &pty, const std::string &bytes, std::chrono::microseconds byteTime) {
+  auto next = std::chrono::steady_clock::now();
+  for (char byte : bytes) {
+    std::this_thread::sleep_until(next);
+    pty.Write(std::string(1, byte));
+    next += byteTime;
+  }
+}
+
+// Planned replies: whatever the plan says, the line read is the line sent,
+// ended at its carriage return, and what follows it stays for the discard.
+struct PlanCase {
+  const char *name;
+  uint32_t planned;
+  std::string sent;
+  std::string reply;
+  bool readRest = true;  // else what follows the line is left to the discard, and the line comes at once
+};
+
+class PlannedReply : public SerialPortTest, public ::testing::WithParamInterface<PlanCase> {};
+
+TEST_P(PlannedReply, TakesTheLineAsItCameAndLeavesWhatFollowsForTheDiscard) {
+  const PlanCase &c = GetParam();
+  PortSetReadTimeout(handle_, 100);
+  std::thread device([&] { SendPaced(pty_, c.sent, std::chrono::microseconds(c.readRest ? 1042 : 0)); });
+  if (!c.readRest) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  char reply[kReplyBufferSize];
+  const bool accepted = ReceivePlannedReply(&context_, reply, c.planned);
+  device.join();
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(std::string(reply), c.reply);
+  const std::string rest = c.sent.substr(c.reply.size() + 1);
+  if (!rest.empty() && c.readRest) {
+    char after[64] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(PortReadExact(handle_, after, static_cast<uint32_t>(rest.size()), &got), kPortOk);
+    EXPECT_EQ(std::string(after, got), rest) << "the bytes after the carriage return were lost";
+  }
+  // A later discard leaves nothing of this line for the next reply.
+  pty_.Write("late\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  PortDiscardInput(handle_);
+  PortSetReadTimeout(handle_, 2);
+  char byte;
+  uint32_t got = 0;
+  EXPECT_EQ(PortReadExact(handle_, &byte, 1, &got), kPortIoFailed) << "the discard left bytes behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PlannedReply,
+    ::testing::Values(PlanCase{"AsPlanned", 16, "A0016000000AB12\r", "A0016000000AB12"},
+                      PlanCase{"ShorterRefusal", 16, "N05\r", "N05"},
+                      PlanCase{"LongerThanPlanned", 8, "A0016000000AB12\r", "A0016000000AB12"},
+                      PlanCase{"BytesAfterTheCarriageReturn", 4, "A12\rXY", "A12"},
+                      PlanCase{"BytesAfterTheCarriageReturnGoToTheDiscard", 4, "A12\rXY", "A12", false},
+                      PlanCase{"Unplanned", 0, "A0016000000AB12\r", "A0016000000AB12"}),
+    [](const ::testing::TestParamInfo<PlanCase> &param) { return std::string(param.param.name); });
+
+// A planned read keeps the time-out's meaning: a reply that pauses after its
+// first bytes for less than the read time-out is still read whole (the
+// time-out here is 1 s, the pause 200 ms).
+TEST_F(SerialPortTest, PlannedReplyThatPausesWithinTheTimeOutIsReadWhole) {
+  PortSetReadTimeout(handle_, 100);
+  std::thread device([&] {
+    pty_.Write("A00");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    pty_.Write("16000000AB12\r");
+  });
+  char reply[kReplyBufferSize];
+  const bool accepted = ReceivePlannedReply(&context_, reply, 16);
+  device.join();
+  ASSERT_TRUE(accepted);
+  EXPECT_STREQ(reply, "A0016000000AB12");
+}
+
+// The old read path, kept for comparison, reads the same lines.
+TEST(SerialPortPerByte, TheOldReadPathReadsTheSameLines) {
+  ASSERT_EQ(setenv("ZAMKT_PORT_READS", "per-byte", 1), 0);
+  PtyPair pty;
+  PortHandle handle = nullptr;
+  const int opened = PortOpen(pty.portName().c_str(), &k9600, kLineOptionsDefault, &handle);
+  unsetenv("ZAMKT_PORT_READS");
+  ASSERT_EQ(opened, kPortOk);
+  ChannelContext context;
+  memset(&context, 0, sizeof context);
+  context.port = handle;
+  PortSetReadTimeout(handle, 100);
+  std::thread device([&] { SendPaced(pty, "A0016000000AB12\rN05\r", std::chrono::microseconds(1042)); });
+  char reply[kReplyBufferSize];
+  EXPECT_TRUE(ReceivePlannedReply(&context, reply, 16));
+  EXPECT_STREQ(reply, "A0016000000AB12");
+  EXPECT_TRUE(ReceiveReply(&context, reply));
+  EXPECT_STREQ(reply, "N05");
+  device.join();
+  PortClose(handle);
 }
 
 struct ReplyCase {
@@ -326,6 +429,91 @@ TEST(Pause, RestoresTheCallersTimerSlackAndNeverEndsEarly) {
     }
   });
   host.join();
+}
+
+// What a thread of this process is blocked in, as the kernel shows it: the
+// system call's number and its first arguments. False when the thread is
+// running or gone, or the system does not show it.
+struct BlockedCall {
+  long number = -1;
+  unsigned long args[3] = {};
+};
+
+bool BlockedIn(long tid, BlockedCall *call) {
+  std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  std::string line;
+  if (!std::getline(file, line)) return false;
+  std::istringstream fields(line);
+  if (!(fields >> call->number) || call->number < 0) return false;
+  for (unsigned long &arg : call->args) {
+    std::string hex;
+    if (!(fields >> hex)) return false;
+    arg = std::stoul(hex, nullptr, 16);
+  }
+  return true;
+}
+
+// A thread's timer slack in ns; -1 when the system does not show it (reading
+// another thread's slack takes the right to change priorities).
+long TimerSlackOf(long tid) {
+  std::ifstream file("/proc/" + std::to_string(tid) + "/timerslack_ns");
+  long slack = -1;
+  file >> slack;
+  return slack;
+}
+
+// The pause sleeps once, to a deadline on the monotonic clock fixed before
+// it, with a narrow timer slack: observed from outside while the pausing
+// thread sleeps, so no timing of the pause itself is needed. A relative sleep
+// (or one on another clock) is told by the call's arguments, a slack left as
+// wide as the host's thread had it (20 ms here) by the thread's slack, and a
+// deadline that does not lie the pause after its start by the deadline the
+// call was given.
+TEST(Pause, SleepsToAnAbsoluteMonotonicDeadlineWithANarrowSlack) {
+  if (access("/proc/self/syscall", R_OK) != 0) GTEST_SKIP() << "the system does not show blocked calls";
+  constexpr uint32_t kPauseMs = 300;
+  constexpr long kHostSlackNs = 20000000;
+  bool seen = false;
+  for (int round = 0; round < 5 && !seen; ++round) {
+    std::atomic<long> tid{0};
+    std::atomic<bool> done{false};
+    timespec start = {};
+    std::thread pauser([&] {
+      ASSERT_EQ(prctl(PR_SET_TIMERSLACK, kHostSlackNs, 0, 0, 0), 0);
+      clock_gettime(CLOCK_MONOTONIC, &start);
+      tid = static_cast<long>(syscall(SYS_gettid));
+      PauseMilliseconds(kPauseMs);
+      done = true;
+    });
+    while (tid == 0) std::this_thread::yield();
+    BlockedCall call, again;
+    long slack = -1;
+    timespec deadline = {};
+    while (!done && !seen) {
+      if (BlockedIn(tid, &call) && call.number == SYS_clock_nanosleep) {
+        slack = TimerSlackOf(tid);
+        // The deadline the call was given, read while the call still waits
+        // on it: the thread's stack holds it.
+        if (call.args[1] == TIMER_ABSTIME) memcpy(&deadline, reinterpret_cast<const void *>(call.args[2]), sizeof deadline);
+        // Still in the same sleep after both reads: the slack is the sleep's.
+        seen = BlockedIn(tid, &again) && again.number == call.number && again.args[2] == call.args[2];
+      }
+      if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    pauser.join();
+    if (!seen) continue;
+    EXPECT_EQ(call.args[0], static_cast<unsigned long>(CLOCK_MONOTONIC)) << "the pause sleeps on another clock";
+    EXPECT_EQ(call.args[1], static_cast<unsigned long>(TIMER_ABSTIME)) << "the pause sleeps for a relative time";
+    if (slack >= 0) {
+      EXPECT_LE(slack, 50000) << "the pause sleeps with the host thread's wide timer slack";
+    } else {
+      RecordProperty("slack", "not shown by the system: not checked");
+    }
+    const double ahead = (deadline.tv_sec - start.tv_sec) * 1000.0 + (deadline.tv_nsec - start.tv_nsec) / 1e6;
+    EXPECT_GE(ahead, kPauseMs) << "the deadline lies less than the pause after its start";
+    EXPECT_LT(ahead, kPauseMs + 10000.0);
+  }
+  EXPECT_TRUE(seen) << "the pausing thread was never seen asleep";
 }
 
 }  // namespace

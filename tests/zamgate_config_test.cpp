@@ -68,7 +68,7 @@ TEST(ZamgateConfig, MistakesAreRefusedWithLineAndReason) {
       {kGood + "[[gate]]\nname = \"status\"\ngas = \"001PM01PB\"\n", "the gateway's own"},
       {kGood + "[[gate]]\ngas = \"001PM01PB\"\ntype = \"float\"\n", "c.toml:11: unknown gate type 'float'"},
       {kGood + "[mqtt]\nport = \"1883\"\n", "c.toml:10: port must be a whole number"},
-      {kGood + "[mqtt.tls]\nca_file = \"/nonexistent/ca.crt\"\n", "cannot read '/nonexistent/ca.crt'"},
+      {kGood + "[mqtt.tls]\nca_file = \"/nonexistent/ca.crt\"\n", "ca_file '/nonexistent/ca.crt' does not exist"},
       {kGood + "[mqtt.tls]\nca_file = \"/etc/hostname\"\ncert_file = \"/etc/hostname\"\n", "go together"},
       {kGood + "[http]\nlisten = \"8080\"\n", "c.toml:10: listen must read ADDRESS:PORT"},
       {kGood + "[gates]\ncsv = \"/nonexistent.csv\"\n", "c.toml:10:"},
@@ -79,6 +79,93 @@ TEST(ZamgateConfig, MistakesAreRefusedWithLineAndReason) {
     EXPECT_FALSE(zamgate::ParseConfig(test.text, "c.toml", &config, &error)) << test.text;
     EXPECT_TRUE(Contains(error, test.message)) << "got: " << error << "\nwanted: " << test.message;
   }
+}
+
+// What cannot work is refused when the file is read, naming the key.
+TEST(ZamgateConfig, RefusesWhatCannotWork) {
+  TempFolder folder;
+  WriteFile(folder.File("not-pem.crt"), "just text\n");
+  WriteFile(folder.File("ca.crt"), "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+  const std::string line = "[gateway]\nid = \"a\"\n[line]\nport = \"x\"\n";
+  const std::string gate = "[[gate]]\nname = \"Setpoint\"\ngas = \"001PM01LSP\"\n";
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const Case cases[] = {
+      {line + "baud = 115200\n" + gate, "c.toml:5: [line] baud 115200 is not a rate the serial line runs"},
+      {line + "baud = 14400\n" + gate, "one of 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600"},
+      {kGood + "[mqtt]\nprefix = \"/n2\"\n", "c.toml:10: [mqtt] prefix must be topic levels"},
+      {kGood + "[mqtt]\nprefix = \"n2/\"\n", "[mqtt] prefix must be topic levels"},
+      {kGood + "[mqtt]\nprefix = \"site//n2\"\n", "no empty level"},
+      {kGood + "[mqtt]\nprefix = \"n2/+\"\n", "no + or #"},
+      {kGood + "[mqtt]\nprefix = \"#\"\n", "no + or #"},
+      {kGood + "[mqtt.tls]\nca_file = \"" + folder.path() + "\"\n", "ca_file '" + folder.path() + "' is a folder"},
+      {kGood + "[mqtt.tls]\nca_file = \"" + folder.File("not-pem.crt") + "\"\n", "is not in PEM form"},
+      {kGood + "[mqtt.tls]\nca_file = \"" + folder.File("ca.crt") + "\"\ncert_file = \"" + folder.File("ca.crt") +
+           "\"\nkey_file = \"" + folder.File("missing.key") + "\"\n",
+       "c.toml:12: [mqtt.tls] key_file '" + folder.File("missing.key") + "' does not exist"},
+  };
+  for (const Case &test : cases) {
+    zamgate::GatewayConfig config;
+    std::string error;
+    EXPECT_FALSE(zamgate::ParseConfig(test.text, "c.toml", &config, &error)) << test.text;
+    EXPECT_TRUE(Contains(error, test.message)) << "got: " << error << "\nwanted: " << test.message;
+  }
+  // The accepted forms still pass.
+  for (const std::string &good : {kGood + "[mqtt]\nprefix = \"site/n2\"\n", line + "baud = 57600\n" + gate,
+                                   kGood + "[mqtt.tls]\nca_file = \"" + folder.File("ca.crt") + "\"\n"}) {
+    zamgate::GatewayConfig config;
+    std::string error;
+    EXPECT_TRUE(zamgate::ParseConfig(good, "c.toml", &config, &error)) << error;
+  }
+}
+
+// A password file written on Windows: the CR is not part of the password.
+TEST(ZamgateConfig, APasswordFilesLineEndIsNoPartOfThePassword) {
+  TempFolder folder;
+  WriteFile(folder.File("password"), "s3cret\r\n");
+  zamgate::GatewayConfig config;
+  std::string error;
+  ASSERT_TRUE(zamgate::ParseConfig(kGood + "[mqtt]\nusername = \"u\"\npassword_file = \"" + folder.File("password") + "\"\n",
+                                   "c.toml", &config, &error))
+      << error;
+  EXPECT_EQ(config.mqtt.password, "s3cret");
+}
+
+// --check-config resolves the gates: a read-only point listed as writable is
+// refused, a Modbus address libmodbus would widen to every interface too;
+// an interval shorter than the line can poll is warned about with the
+// estimate; the messages name zamgate's keys, never zamhost's options.
+TEST(ZamgateCheckConfig, RefusesWhatTheLineAndTheDevicesCannotDo) {
+  TempFolder folder;
+  const std::string base = "[gateway]\nid = \"a\"\n[line]\nport = \"/dev/zamgate-no-such-port\"\n";
+  WriteFile(folder.File("readonly.toml"), base + "[[gate]]\nname = \"Century\"\ngas = \"001RTCLCENT\"\nwritable = true\n");
+  WriteFile(folder.File("modbus.toml"), base + "[[gate]]\nname = \"Setpoint\"\ngas = \"001PM01LSP\"\ntype = \"real\"\n"
+                                                "[modbus]\nlisten = \"0x:25021\"\n");
+  std::string many;
+  for (int i = 1; i <= 8; ++i) many += "[[gate]]\nname = \"S" + std::to_string(i) + "\"\ngas = \"00" + std::to_string(i) + "PM01LSP\"\n";
+  WriteFile(folder.File("slow.toml"), "[gateway]\nid = \"a\"\n[line]\nport = \"x\"\nbaud = 1200\n[poll]\ninterval_ms = 100\n" + many);
+  WriteFile(folder.File("untyped.toml"), base + "[[gate]]\nname = \"XT\"\ngas = \"010XP01AI1\"\n");
+
+  RunResult readOnly = RunProgram(kZamgate, {"--check-config", folder.File("readonly.toml")});
+  EXPECT_EQ(readOnly.exitCode, 3) << readOnly.out << readOnly.err;
+  EXPECT_TRUE(Contains(readOnly.out, "readonly.toml:5: gate 'Century' (001RTCLCENT) is listed as writable, but it is a "
+                                     "read-only point"))
+      << readOnly.out;
+  RunResult modbus = RunProgram(kZamgate, {"--check-config", folder.File("modbus.toml")});
+  EXPECT_EQ(modbus.exitCode, 2) << modbus.out << modbus.err;
+  EXPECT_TRUE(Contains(modbus.out + modbus.err, "listen must name an IPv4 address")) << modbus.out << modbus.err;
+  RunResult slow = RunProgram(kZamgate, {"--check-config", folder.File("slow.toml")});
+  EXPECT_EQ(slow.exitCode, 0) << slow.out << slow.err;
+  EXPECT_TRUE(Contains(slow.out, "warning: [poll] interval_ms 100 is shorter than the cycle estimated for 8 requests at "
+                                 "1200 baud (about "))
+      << slow.out;
+  RunResult untyped = RunProgram(kZamgate, {"--check-config", folder.File("untyped.toml")});
+  EXPECT_EQ(untyped.exitCode, 3) << untyped.out << untyped.err;
+  EXPECT_TRUE(Contains(untyped.out, "[line] stations = { 10 = \"XT9100\" }")) << untyped.out;
+  EXPECT_TRUE(Contains(untyped.out, "[line] station_types_file")) << untyped.out;
+  EXPECT_FALSE(Contains(untyped.out + untyped.err, "--station")) << untyped.out;
 }
 
 TEST(ZamgateCheckConfig, ParsesEveryGateThroughTheDriverWithoutPortOrBroker) {
@@ -117,7 +204,8 @@ TEST(ZamgateSetPayload, TakesPlainTextJsonValuesAndObjects) {
       {" 07:30 ", true, "07:30", ""},
       {"Mon-Fri", true, "Mon-Fri", ""},
       {"\"on\"", true, "on", ""},
-      {"true", true, "1", ""},
+      {"true", true, "true", ""},
+      {"{\"value\": false}", true, "false", ""},
       {"{\"value\": 22, \"id\": \"x1\"}", true, "22", "x1"},
       {"{\"value\": \"08:00\", \"id\": 7}", true, "08:00", "7"},
       {"", true, "", ""},  // an override release
@@ -133,6 +221,53 @@ TEST(ZamgateSetPayload, TakesPlainTextJsonValuesAndObjects) {
     EXPECT_EQ(value, test.value) << test.payload;
     EXPECT_EQ(id, test.id) << test.payload;
   }
+}
+
+// Hostile set payloads are refused with a reason before anything reads them
+// as a value: too long, not UTF-8 text, nested past the limit. None throws.
+TEST(ZamgateSetPayload, RefusesOversizedBinaryAndDeeplyNestedPayloads) {
+  struct Case {
+    const char *what;
+    std::string payload;
+    const char *reason;
+  };
+  const Case cases[] = {
+      {"1 KiB and a byte", std::string(1025, '1'), "1025 bytes, at most 1024"},
+      {"a Latin-1 degree sign", "21.5\xb0" "C", "not UTF-8 text (byte 0xB0 at offset 4)"},
+      {"a NUL and a stray byte", std::string("0x1p3\0\xff", 7), "byte 0x00 at offset 5"},
+      {"a forged log line", "21\n2026-01-01 zamgate: forged\x1b[2J", "byte 0x1B"},
+      {"an overlong encoding", "\xc0\xae", "byte 0xC0"},
+      {"a surrogate", "\xed\xa0\x80", "byte 0xED"},
+      {"70,000 levels", std::string(70000, '[') + std::string(70000, ']'), "140000 bytes, at most 1024"},
+      {"500 levels", std::string(500, '[') + std::string(500, ']'), "nests deeper than 8 levels"},
+      {"nine levels", std::string(9, '[') + "1" + std::string(9, ']'), "nests deeper than 8 levels"},
+      {"nine levels in a value", "{\"value\":" + std::string(8, '[') + std::string(8, ']') + "}",
+       "nests deeper than 8 levels"},
+  };
+  for (const Case &test : cases) {
+    std::string value, id, why;
+    EXPECT_FALSE(zamgate::ParseSetPayload(test.payload, &value, &id, &why)) << test.what;
+    EXPECT_NE(why.find(test.reason), std::string::npos) << test.what << ": " << why;
+  }
+  // Within the limits: brackets inside strings do not count, UTF-8 passes.
+  std::string value, id, why;
+  EXPECT_TRUE(zamgate::ParseSetPayload("{\"value\": \"[[[[[[[[[[\", \"id\": \"\u00b0\"}", &value, &id, &why)) << why;
+  EXPECT_EQ(value, "[[[[[[[[[[");
+  EXPECT_EQ(id, "\xc2\xb0");
+  EXPECT_TRUE(zamgate::ParseSetPayload("21,5 \xc2\xb0" "C", &value, &id, &why)) << why;
+}
+
+// A result message is sent whatever its texts hold: text that is not UTF-8
+// is replaced, never fatal.
+TEST(ZamgateSetPayload, ResultMessagesOfAnyTextAreSent) {
+  zamgate::WriteResult result;
+  result.gate = "Loop\xb0";
+  result.value = std::string("0x1p3\0\xff", 7);
+  result.text = "refused \xff";
+  std::string text;
+  EXPECT_NO_THROW(text = zamgate::Dump(zamgate::WriteResultJson(result, n2host::PointMeaning{})));
+  EXPECT_NE(text.find("\"outcome\":\"rejected\""), std::string::npos) << text;
+  EXPECT_NO_THROW(nlohmann::json::parse(text));
 }
 
 // Gates resolved by the real driver on the port "NUL".

@@ -113,9 +113,11 @@ TEST_F(ZamgateHttp, StatusPageRendersInAHeadlessBrowser) {
   ASSERT_EQ(browser.exitCode, 0) << browser.err;
   const std::string &dom = browser.out;
   EXPECT_TRUE(Contains(dom, "zamgate bus7")) << dom;
-  EXPECT_TRUE(Contains(dom, "<td>Setpoint</td><td>001PM01LSP</td><td>23.25</td><td class=\"good\">good</td>")) << dom;
-  EXPECT_TRUE(Contains(dom, "<td>450 (07:30)</td>")) << dom;
-  EXPECT_TRUE(Contains(dom, "<td>30</td><td class=\"demoted\">demoted</td>")) << dom;
+  EXPECT_TRUE(Contains(dom, "<td>Setpoint</td><td>001PM01LSP</td><td>writable</td><td>23.25</td>"
+                            "<td class=\"good\">good</td>")) << dom;
+  EXPECT_TRUE(Contains(dom, "<td>Start</td><td>001TS01START1</td><td></td><td>450 (07:30)</td>")) << dom;
+  EXPECT_TRUE(Contains(dom, "<td>30</td><td>DX9100</td><td class=\"demoted\">demoted</td>")) << dom;
+  EXPECT_TRUE(Contains(dom, "<td>1</td><td>DX9100</td><td class=\"up\">up</td>")) << dom;
   EXPECT_TRUE(Contains(dom, "station 30 gave no reply")) << dom;
 }
 

@@ -214,7 +214,10 @@ TEST(ZamgateGateMetrics, OneSeriesPerGateWithEscapedLabelsAndPromtoolAgrees) {
   GateState never = MakeGate("Never", "010XP01AI1", 10, n2host::PointKind::kPlain, "real", false);
   GateState start = MakeGate("Start", "001TS01START1", 1, n2host::PointKind::kScheduleTime, "int16", true);
   SetGood(&start, {kGateInt16, 0, 450}, now);
-  snapshot.gates = {room, fan, never, start};
+  GateState lost = MakeGate("Lost", "001AI02AI", 1, n2host::PointKind::kPlain, "real", false);
+  SetGood(&lost, {kGateReal, 7, 0}, now);
+  lost.quality = Quality::kFailed;
+  snapshot.gates = {room, fan, never, start, lost};
   const std::string text = zamgate::GateMetricsText(snapshot, now);
   EXPECT_TRUE(Contains(text, "zamgate_gate_value{gateway=\"bus\\\"1\",gate=\"Room \\\"north\\\"\\\\1\\nx\",gas=\"001AI01AI\","
                              "station=\"1\",unit=\"°C\"} 21.5\n"))
@@ -222,8 +225,9 @@ TEST(ZamgateGateMetrics, OneSeriesPerGateWithEscapedLabelsAndPromtoolAgrees) {
   EXPECT_TRUE(Contains(text, "gate=\"Fan\",gas=\"001GCDCO3\",station=\"1\",unit=\"\"} 1\n")) << text;
   EXPECT_TRUE(Contains(text, "zamgate_gate_quality{gateway=\"bus\\\"1\",gate=\"Fan\",gas=\"001GCDCO3\",station=\"1\"} 1\n"));
   EXPECT_TRUE(Contains(text, "gate=\"Never\",gas=\"010XP01AI1\",station=\"10\"} 2\n")) << text;
-  EXPECT_EQ(CountOf(text, "zamgate_gate_value{"), 2) << "a gate without a value has no value series; a schedule none";
-  EXPECT_EQ(CountOf(text, "zamgate_gate_age_seconds{"), 2);
+  EXPECT_EQ(CountOf(text, "zamgate_gate_value{"), 2) << "no value series for a gate never read, a failed one, a schedule";
+  EXPECT_TRUE(Contains(text, "gate=\"Lost\",gas=\"001AI02AI\",station=\"1\"} 2\n")) << text;
+  EXPECT_EQ(CountOf(text, "zamgate_gate_age_seconds{"), 3);
   EXPECT_FALSE(Contains(text, "Start"));
   TempFolder folder;
   WriteFile(folder.File("metrics.txt"), text);
@@ -316,7 +320,7 @@ TEST(ZamgateStatusPage, FiltersByStationAndTextAndShowsUnitDescriptionAndWritabl
   std::string all = zamgate::StatusPage(snapshot, now);
   EXPECT_TRUE(Contains(all, "<td>21.5 °C</td>")) << all;
   EXPECT_TRUE(Contains(all, "<td>North &lt;office&gt;</td>"));
-  EXPECT_EQ(CountOf(all, "class=\"writable\""), 1);
+  EXPECT_EQ(CountOf(all, "<td>writable</td>"), 1);
   EXPECT_TRUE(Contains(all, "3 of 3 gates shown"));
 
   struct Case {
@@ -449,11 +453,9 @@ TEST(ZamgateHomeAssistant, DiscoveryConfigsPassHomeAssistantsRulesAndTheirTempla
     gate.readAt = zamgate::WallClock::now();
     cases["states"][topic]["never"] = zamgate::GateJson(gate, zamgate::WallClock::now());
     gate.hasValue = true;
-    gate.value = {kGateReal, 0, 0};
-    json failed = json::parse(states.On(topic).front().payload);
-    failed["quality"] = "failed";
-    failed["status"] = "no reply";
-    cases["states"][topic]["failed"] = failed;
+    gate.value = {kGateReal, 21.5, 0};
+    gate.quality = Quality::kFailed;
+    cases["states"][topic]["failed"] = zamgate::GateJson(gate, zamgate::WallClock::now());
   }
   EXPECT_EQ(cases["states"]["test/bus1/room_setpoint"]["good"]["unit"], "°C") << "the state carries the unit";
   EXPECT_TRUE(cases["states"]["test/bus1/xt_input"].contains("stale"));

@@ -99,6 +99,12 @@ TEST(ModbusMap, RefusesBadSettings) {
   const Refusal refusals[] = {
       {"a listen without port", "listen = \"127.0.0.1\"\n", "gw.toml:2: listen must read ADDRESS:PORT"},
       {"a port too high", "listen = \"127.0.0.1:70000\"\n", "gw.toml:2: listen must read"},
+      // libmodbus would listen on every interface for each of these.
+      {"0x", "listen = \"0x:25021\"\n", "gw.toml:2: listen must name an IPv4 address as digits"},
+      {"a leading zero", "listen = \"010.0.0.1:25021\"\n", "listen must name an IPv4 address"},
+      {"a zero", "listen = \"0:25021\"\n", "listen must name an IPv4 address"},
+      {"a host name", "listen = \"localhost:25021\"\n", "listen must name an IPv4 address"},
+      {"IPv6", "listen = \"[::1]:25021\"\n", "listen must name an IPv4 address"},
       {"a unit id too high", "unit_id = 256\n", "gw.toml:2: unit_id must lie between 0 and 255"},
       {"an unknown word order", "word_order = \"middle\"\n", "gw.toml:2: word_order must be \"big\" or \"little\""},
       {"an unknown answer", "when_not_good = \"zero\"\n", "gw.toml:2: when_not_good must be"},

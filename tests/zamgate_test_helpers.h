@@ -173,8 +173,8 @@ class Subscriber {
   }
   bool subscribed() const { return subscribed_; }
 
-  void Publish(const std::string &topic, const std::string &payload) {
-    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, false);
+  void Publish(const std::string &topic, const std::string &payload, bool retain = false) {
+    mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain);
   }
 
   std::vector<Message> Messages() const {

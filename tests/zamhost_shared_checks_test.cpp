@@ -65,7 +65,7 @@ TEST(WriteRefusal, RefusesWhatTheDriverWouldRefuseBeforeItsFirstFrame) {
       {"day 0", ParsedGate("001RTCLDATE", kGateInt32, kSpecialClock), {kGateInt32, 0, 0}, "out of range"},
       {"the clock's century", ParsedGate("001RTCLCENT", kGateInt32, kSpecialClock), {kGateInt32, 0, 20}, "read-only"},
       {"a BD byte", ParsedGate("005BD003", kGateInt16, 1007), {kGateInt16, 0, 256}, "one byte"},
-      {"a 16-bit word", ParsedGate("001DO03DO@", kGateInt16), {kGateInt16, 0, 65536}, "-32768 to 65535"},
+      {"a 16-bit word", ParsedGate("001DO03DO@", kGateInt16), {kGateInt16, 0, 40000}, "-32768 to 32767"},
   };
   for (const Case &c : cases) {
     std::string refusal = WriteRefusal(c.gate, c.value);

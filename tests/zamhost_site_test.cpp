@@ -320,6 +320,41 @@ TEST(ZamhostSitePort, ALostPortIsReopenedAndPollingResumes) {
   EXPECT_EQ(poll.exitCode, 0) << poll.err;
 }
 
+// The reply time-out given on the command line holds after the port is
+// reopened: station 30 is absent, so each of its requests costs the driver
+// five tries of the time-out, 1 s at 200 ms; with the driver's default of
+// 1000 ms that a bare reopen leaves behind, a cycle takes 5 s.
+TEST(ZamhostSitePort, TheReplyTimeoutHoldsAfterThePortIsReopened) {
+  TempFolder folder;
+  const std::string link = "/tmp/zhtime" + std::to_string(getpid());
+  auto sim = std::make_unique<Simulator>(std::vector<std::string>{"--link", link});
+  ASSERT_FALSE(sim->port().empty());
+  WriteFile(folder.File("plant.int"), ReadFile(sim->stationTypes()));
+
+  RunResult poll;
+  std::thread poller([&] {
+    poll = RunZamhost({"poll", "--port", link, "-s", folder.File("plant.int"), "-t", "200", "-i", "200", "-n", "24",
+                       "--demote-after", "100", "-f", "csv", "001AI01HR", "030AI01HR"},
+                      RunOptions{"", {}, 90000, "", -1});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  sim.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  sim = std::make_unique<Simulator>(std::vector<std::string>{"--link", link});
+  poller.join();
+
+  ASSERT_TRUE(Contains(poll.err, "port back: " + link)) << poll.err;
+  const std::string after = poll.err.substr(poll.err.find("port back: "));
+  // Every cycle after the reopen holds one 1 s request of station 30.
+  std::vector<std::string> slow = LinesWith(after, " took ");
+  EXPECT_FALSE(slow.empty()) << after;
+  for (const std::string &line : slow) {
+    size_t at = line.find(" took ");
+    EXPECT_LT(atoi(line.c_str() + at + 6), 3000) << line;
+  }
+  EXPECT_EQ(poll.exitCode, 5) << "station 30 never answers\n" << poll.err;
+}
+
 TEST_F(ZamhostSite, ScanFindsTheDefaultPlantAndWritesItsStationFile) {
   TempFolder folder;
   RunResult scan = RunZamhost({"scan", "--port", sim_.port(), "--from", "1", "--to", "24", "-t", "20", "-f", "json",

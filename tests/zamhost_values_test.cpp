@@ -114,7 +114,9 @@ TEST(ParseValue, AcceptsTheRawNumberAndTheUsersTerms) {
       {PointKind::kDigital, kGateDigital, "on", 1},           {PointKind::kDigital, kGateDigital, "OFF", 0},
       {PointKind::kDigital, kGateDigital, "true", 1},         {PointKind::kDigital, kGateDigital, "0", 0},
       {PointKind::kOverride, kGateDigital, "release", 0},     {PointKind::kPlain, kGateInt16, "-1", -1},
-      {PointKind::kPlain, kGateInt16, "65535", 65535},        {PointKind::kPlain, kGateUInt16, "0x10", 16},
+      {PointKind::kPlain, kGateInt16, "32767", 32767},        {PointKind::kPlain, kGateUInt16, "010", 10},
+      {PointKind::kScheduleTime, kGateInt32, "0730", 730},    {PointKind::kScheduleTime, kGateInt32, "07:30", 450},
+      {PointKind::kPlain, kGateInt32, "+12", 12},             {PointKind::kScheduleDays, kGateInt32, "0135", 135},
       {PointKind::kPlain, kGateInt32, "-100000", -100000},
   };
   for (const Case &c : cases) {
@@ -165,6 +167,72 @@ TEST(ParseValue, RefusesValuesOutsideTheirRangeWithAReason) {
     EXPECT_FALSE(n2host::ParseValue(c.meaning, c.type, c.text, &value, &error)) << c.text;
     EXPECT_FALSE(error.empty()) << c.text;
   }
+}
+
+// Numbers are decimal text only: no octal from leading zeros, no hexadecimal
+// integers or floats, no inf or nan, no stray spaces or bytes; each type's
+// range is named when a number lies outside it.
+TEST(ParseValue, ReadsOnlyDecimalNumbersWithinTheTypesRange) {
+  struct Case {
+    PointMeaning meaning;
+    int type;
+    std::string text;
+    const char *error;
+  } cases[] = {
+      {Meaning(PointKind::kPlain), kGateUInt16, "0x10", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "0X1F", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "1e3", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "12 ", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "-", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "+-3", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt32, "99999999999999999999999", "is not an integer"},
+      {Meaning(PointKind::kPlain), kGateInt16, "40000", "-32768 to 32767"},
+      {Meaning(PointKind::kPlain), kGateInt16, "65535", "-32768 to 32767"},
+      {Meaning(PointKind::kPlain), kGateInt16, "-32769", "-32768 to 32767"},
+      {Meaning(PointKind::kPlain), kGateUInt16, "65536", "0 to 65535"},
+      {Meaning(PointKind::kScheduleTime), kGateInt32, "0x1E", "is not a schedule time"},
+      {Meaning(PointKind::kClockTime), kGateInt32, "0x10", "is not a time of day"},
+      {Meaning(PointKind::kClockDate), kGateInt32, "0x10", "is not a date"},
+      {Meaning(PointKind::kScheduleDays), kGateInt32, "99999999999999999999999", "day digits"},
+      {Meaning(PointKind::kPlain), kGateReal, "0x1p3", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, std::string("0x1p3\0\xff", 7), "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, std::string("8\0", 2), "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "0x10", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "infinity", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "-NaN", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, " 21.5", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "21,5", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "1.5.2", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "1e", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, ".", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "1e999", "is not a number"},
+      {Meaning(PointKind::kPlain), kGateReal, "21.5\xb0""C", "is not a number"},
+      {Meaning(PointKind::kDigital), kGateDigital, "0x1", "is not a digital value"},
+  };
+  for (const Case &c : cases) {
+    GateValue value;
+    std::string error;
+    EXPECT_FALSE(n2host::ParseValue(c.meaning, c.type, c.text, &value, &error)) << c.text;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.text << ": " << error;
+    // What was typed is quoted escaped: no control byte reaches the message.
+    for (char ch : error) EXPECT_TRUE(static_cast<unsigned char>(ch) >= 0x20) << c.text << ": " << error;
+  }
+  // The accepted decimal forms of a real.
+  for (const char *text : {"21.5", "-3", "+0.25", ".5", "5.", "1e2", "2.5E-1", "0021.5"}) {
+    GateValue value;
+    std::string error;
+    EXPECT_TRUE(n2host::ParseValue(Meaning(PointKind::kPlain), kGateReal, text, &value, &error)) << text << ": " << error;
+  }
+}
+
+TEST(ParseValue, RefusalsQuoteABoundedExcerpt) {
+  GateValue value;
+  std::string error;
+  std::string payload(5000, '7');
+  payload += "x\n";
+  EXPECT_FALSE(n2host::ParseValue(Meaning(PointKind::kPlain), kGateInt32, payload, &value, &error));
+  EXPECT_LT(error.size(), 120u) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
 }
 
 // The worked values of the devices' real encoder: what a System 91 device

@@ -2,8 +2,12 @@
 
 #include <ctype.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -49,6 +53,36 @@ struct NamedCode {
   int code;
 };
 constexpr NamedCode kParities[] = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark", 3}, {"space", 4}};
+
+// The rates the serial line can be set to.
+constexpr int kLineBauds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
+
+// True for a readable regular file in PEM form (a "-----BEGIN " line), as
+// libmosquitto's TLS takes them; otherwise why not.
+bool IsPemFile(const std::string &path, std::string *why) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) {
+    *why = "does not exist";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *why = S_ISDIR(info.st_mode) ? "is a folder, not a file" : "is not a plain file";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *why = "cannot be read";
+    return false;
+  }
+  std::string head(65536, '\0');
+  in.read(&head[0], static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  if (head.find("-----BEGIN ") == std::string::npos) {
+    *why = "is not in PEM form (no \"-----BEGIN\" line)";
+    return false;
+  }
+  return true;
+}
 
 // Gateway topic levels that a gate name may not take.
 const char *const kReservedNames[] = {"status", "stations"};
@@ -136,6 +170,12 @@ bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
   if (!GetString(*line, "port", &channel.port, fail)) return false;
   if (channel.port.empty()) return fail.At(*line->get("port"), "[line] port is empty");
   if (!GetInt(*line, "baud", 110, 115200, &channel.baud, fail)) return false;
+  if (std::find(std::begin(kLineBauds), std::end(kLineBauds), channel.baud) == std::end(kLineBauds)) {
+    std::string rates;
+    for (int baud : kLineBauds) rates += (rates.empty() ? "" : ", ") + std::to_string(baud);
+    return fail.At(*line->get("baud"), "[line] baud " + std::to_string(channel.baud) +
+                                           " is not a rate the serial line runs: one of " + rates);
+  }
   if (!GetInt(*line, "data_bits", 5, 8, &channel.dataBits, fail)) return false;
   int stopBits = 1;
   if (!GetInt(*line, "stop_bits", 1, 2, &stopBits, fail)) return false;
@@ -272,7 +312,7 @@ bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigRefusal &fa
     if (!GetString(*gates, "csv", &csv, fail)) return false;
     std::vector<GateSpec> listed;
     std::string why;
-    if (!n2host::LoadGateList(Beside(config->file, csv), &listed, &why)) return fail.At(*gates->get("csv"), why);
+    if (!n2host::LoadGateList(Beside(config->file, csv), &listed, &why)) return fail.At(*gates->get("csv"), InGatewayTerms(why));
     for (const GateSpec &named : listed) {
       if (!AddGate(config, named, GateOptions{}, nullptr, fail)) return false;
     }
@@ -320,10 +360,13 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
     return false;
   }
   if (out.topics != "name" && out.topics != "slug" && out.topics != "gas") {
-    return fail.At(*mqtt->get("topics"), "topics must be \"name\", \"slug\" or \"gas\", not '" + out.topics + "'");
+    return fail.At(*mqtt->get("topics"), "topics must be \"name\", \"slug\" or \"gas\", not '" + n2host::Excerpt(out.topics, 64) + "'");
   }
-  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos) {
-    return fail.At(*mqtt->get("prefix"), "prefix must be a topic without + or #");
+  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.front() == '/' ||
+      out.prefix.back() == '/' || out.prefix.find("//") != std::string::npos) {
+    return fail.At(*mqtt->get("prefix"), "[mqtt] prefix must be topic levels such as \"n2\" or \"site/n2\": no + or #, "
+                                         "no '/' at its start or end, no empty level; not '" +
+                                             n2host::Excerpt(out.prefix, 64) + "'");
   }
   // A password systemd passes the unit as a credential (LoadCredential=).
   std::string passwordCredential;
@@ -343,6 +386,8 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
     if (!in || !std::getline(in, out.password)) {
       return fail.At(*mqtt->get("password_file"), "cannot read the password file '" + passwordFile + "'");
     }
+    // A file written on Windows ends its line with CR LF: the CR is no part of the password.
+    while (!out.password.empty() && (out.password.back() == '\r' || out.password.back() == '\n')) out.password.pop_back();
   }
   const toml::table *tls = SubTable(*mqtt, "tls", fail, &ok);
   if (!ok) return false;
@@ -363,9 +408,13 @@ bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
     if (out.certFile.empty() != out.keyFile.empty()) {
       return fail.At(*tls, "[mqtt.tls] cert_file and key_file go together");
     }
-    for (std::string *path : {&out.caFile, &out.certFile, &out.keyFile}) {
+    const std::pair<const char *, std::string *> files[] = {
+        {"ca_file", &out.caFile}, {"cert_file", &out.certFile}, {"key_file", &out.keyFile}};
+    for (const auto &[key, path] : files) {
+      if (path->empty()) continue;
       *path = Beside(config->file, *path);
-      if (!path->empty() && !std::ifstream(*path)) return fail.At(*tls, "cannot read '" + *path + "'");
+      std::string why;
+      if (!IsPemFile(*path, &why)) return fail.At(*tls->get(key), std::string("[mqtt.tls] ") + key + " '" + *path + "' " + why);
     }
   }
   return true;
@@ -474,6 +523,25 @@ std::string GateTopicLevel(const GateSpec &gate, const std::string &mode) {
   if (mode == "slug") return Slug(gate.name);
   if (mode == "gas") return gate.gas;
   return gate.name;
+}
+
+std::string InGatewayTerms(const std::string &text) {
+  static const std::pair<std::regex, const char *> kTerms[] = {
+      {std::regex(R"(--station (\d+)=(\w+) or a station-type file \(--station-types FILE\))"),
+       "[line] stations = { $1 = \"$2\" } or a station-type file ([line] station_types_file)"},
+      {std::regex(R"(--station-types FILE)"), "[line] station_types_file"},
+      {std::regex(R"(--station-types)"), "[line] station_types_file"},
+      {std::regex(R"(--station\b)"), "[line] stations"},
+      {std::regex(R"(--driver PATH)"), "[gateway] driver = \"PATH\""},
+      {std::regex(R"(--driver)"), "[gateway] driver"},
+      {std::regex(R"(check --baud, --data-bits, --parity and --stop-bits)"),
+       "check baud, data_bits, parity and stop_bits in [line]"},
+      {std::regex(R"(, or give --latin1 if it is Latin-1 \(Windows-1252\) text)"), ""},
+  };
+  std::string out = text;
+  if (out.find("--") == std::string::npos) return out;
+  for (const auto &[pattern, replacement] : kTerms) out = std::regex_replace(out, pattern, replacement);
+  return out;
 }
 
 bool ParseConfig(const std::string &text, const std::string &fileName, GatewayConfig *config, std::string *error) {

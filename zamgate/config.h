@@ -82,6 +82,10 @@ std::string GateTopicLevel(const n2host::GateSpec &gate, const std::string &mode
 // A name's slug: letters and digits lower-cased, every other run of
 // characters one "_", none at either end; "gate" when nothing is left.
 std::string Slug(const std::string &name);
+// A message of the shared host code in zamgate's terms: zamhost's
+// command-line options (--driver, --station, --station-types, --baud, ...)
+// named as the configuration keys that do the same.
+std::string InGatewayTerms(const std::string &text);
 
 // True when a gate name can be a topic level: not empty, no "/", "+", "#",
 // and not one of the gateway's own topic names.

@@ -57,8 +57,11 @@ std::string GateMetricsText(const StoreSnapshot &snapshot, WallClock::time_point
                                PromLabelValue(gate.gas) + "\",station=\"" + std::to_string(gate.station) + "\"";
     qualities += "zamgate_gate_quality{" + labels + "} " + std::to_string(QualityCode(gate.quality)) + "\n";
     if (!gate.hasValue) continue;
-    const double value = gate.value.type == kGateReal ? gate.value.real : static_cast<double>(gate.value.integer);
-    values += "zamgate_gate_value{" + labels + ",unit=\"" + PromLabelValue(gate.meta.unit) + "\"} " + Number(value) + "\n";
+    // A failed gate's last good value would read as current: only its age.
+    if (gate.quality != Quality::kFailed) {
+      const double value = gate.value.type == kGateReal ? gate.value.real : static_cast<double>(gate.value.integer);
+      values += "zamgate_gate_value{" + labels + ",unit=\"" + PromLabelValue(gate.meta.unit) + "\"} " + Number(value) + "\n";
+    }
     const double age = std::chrono::duration<double>(now - gate.goodAt).count();
     ages += "zamgate_gate_age_seconds{" + labels + "} " + Number(age < 0 ? 0 : age) + "\n";
   }

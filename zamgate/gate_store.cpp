@@ -37,11 +37,12 @@ int GateStore::IndexOf(const std::string &name) const {
 }
 
 void GateStore::UpdateGate(size_t index, const std::string &status, const std::optional<n2host::GateValue> &value,
-                           bool held, WallClock::time_point at) {
+                           bool held, WallClock::time_point at, SteadyTime readStarted) {
   GateState changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     GateState &gate = gates_.at(index);
+    if (readStarted != SteadyTime::max() && readStarted < gate.writtenAt) return;
     bool differs = false;
     gate.status = status;
     gate.readAt = at;
@@ -61,6 +62,32 @@ void GateStore::UpdateGate(size_t index, const std::string &status, const std::o
   for (const GateListener &listener : listeners_) listener(changed);
 }
 
+void GateStore::GateWritten(size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  gates_.at(index).writtenAt = std::chrono::steady_clock::now();
+}
+
+size_t GateStore::AgeOut(WallClock::time_point now, std::chrono::milliseconds maxAge) {
+  std::vector<GateState> changed;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (GateState &gate : gates_) {
+      if (gate.quality != Quality::kGood || !gate.hasValue || now - gate.goodAt <= maxAge) continue;
+      gate.quality = Quality::kStale;
+      char text[64];
+      snprintf(text, sizeof text, "not read for %.1f s",
+               std::chrono::duration<double>(now - gate.goodAt).count());
+      gate.status = text;
+      ++gate.version;
+      changed.push_back(gate);
+    }
+  }
+  for (const GateState &gate : changed) {
+    for (const GateListener &listener : listeners_) listener(gate);
+  }
+  return changed.size();
+}
+
 void GateStore::SetStations(std::vector<StationState> stations) {
   std::lock_guard<std::mutex> lock(mutex_);
   stations_ = std::move(stations);
@@ -75,6 +102,24 @@ void GateStore::SetPort(bool open, const std::string &text) {
 void GateStore::SetMqttConnected(bool connected) {
   std::lock_guard<std::mutex> lock(mutex_);
   mqttConnected_ = connected;
+}
+
+void GateStore::SetMqttState(const std::string &broker, const std::string &reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  mqttBroker_ = broker;
+  mqttReason_ = reason;
+}
+
+void GateStore::SetPortRetries(int tries) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  portRetries_ = tries;
+}
+
+void GateStore::SetCycle(double seconds, double lineShare, int intervalMs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cycleSeconds_ = seconds;
+  lineShare_ = lineShare;
+  intervalMs_ = intervalMs;
 }
 
 GatewayEvent GateStore::AddEvent(const std::string &text) {
@@ -98,6 +143,13 @@ StoreSnapshot GateStore::Snapshot() const {
   snapshot.portOpen = portOpen_;
   snapshot.portText = portText_;
   snapshot.mqttConnected = mqttConnected_;
+  snapshot.mqttBroker = mqttBroker_;
+  snapshot.mqttReason = mqttReason_;
+  snapshot.portRetries = portRetries_;
+  snapshot.cycleSeconds = cycleSeconds_;
+  snapshot.lineShare = lineShare_;
+  snapshot.intervalMs = intervalMs_;
+  snapshot.startedAt = startedAt_;
   snapshot.gates = gates_;
   snapshot.stations = stations_;
   snapshot.events.assign(events_.begin(), events_.end());

@@ -5,10 +5,12 @@ namespace zamgate {
 void GatewayOutput::Request(const n2host::PollRequest &request, int32_t status,
                             const std::vector<n2host::GateReading> &readings) {
   if (status != 0) return;
-  const auto now = WallClock::now();
   for (int index : request.gates) {
     const n2host::GateReading &reading = readings[static_cast<size_t>(index)];
-    if (reading.hasValue) store_.UpdateGate(static_cast<size_t>(index), reading.status, reading.value, false, now);
+    if (reading.hasValue) {
+      store_.UpdateGate(static_cast<size_t>(index), reading.status, reading.value, false, reading.readAt,
+                        reading.startedAt);
+    }
   }
 }
 
@@ -22,7 +24,7 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
   const bool portOpen = view.port == nullptr || !view.port->lost();
   const bool portChanged = portOpen != portOpen_;
   portOpen_ = portOpen;
-  if (portChanged) store_.SetPort(portOpen, portOpen ? "" : view.port->Describe());
+  if (portChanged) store_.SetPort(portOpen, portOpen ? "" : view.port->status().reason);
   for (size_t i = 0; i < readings.size() && i < store_.gateCount(); ++i) {
     const n2host::GateReading &reading = readings[i];
     if (!reading.readThisCycle) continue;
@@ -31,8 +33,11 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
     // A demoted station's gates, and every gate while the port is lost, show
     // their last good value as stale.
     const bool held = view.health->Demoted(gates[i].station) || !portOpen;
-    store_.UpdateGate(i, reading.status, value, held, WallClock::now());
+    // Stamped with the read's own time, and dropped when a write of the gate
+    // was answered after the read went out.
+    store_.UpdateGate(i, reading.status, value, held, reading.readAt, reading.startedAt);
   }
+  AgeOut(view.intervalMs);
   std::vector<StationState> stations;
   for (const auto &[station, stats] : view.health->stations()) {
     StationState state;
@@ -45,10 +50,17 @@ void GatewayOutput::Cycle(const n2host::CycleView &view) {
     if (median >= 0) state.medianMs = median;
     if (p95 >= 0) state.p95Ms = p95;
     state.lastReply = stats.lastReply;
+    if (families_) state.family = families_(station);
     stations.push_back(state);
   }
   store_.SetStations(std::move(stations));
   if (after_) after_(view, portChanged);
+}
+
+void GatewayOutput::AgeOut(int intervalMs) {
+  // interval_ms = 0 polls as fast as the line goes: no interval to age by.
+  if (intervalMs <= 0) return;
+  store_.AgeOut(WallClock::now(), std::chrono::milliseconds(static_cast<long long>(intervalMs) * kStaleAfterIntervals));
 }
 
 void GatewayOutput::Event(const std::string &, const std::string &text) { events_.Add(text); }

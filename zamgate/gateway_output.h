@@ -21,11 +21,17 @@ class GatewayOutput : public n2host::PollOutput {
   // portChanged when the port was lost or came back in the cycle.
   using AfterCycle = std::function<void(const n2host::CycleView &, bool portChanged)>;
   void SetAfterCycle(AfterCycle after) { after_ = std::move(after); }
+  // Each station's family, for the stations' states.
+  void SetFamilies(std::function<std::string(int32_t)> families) { families_ = std::move(families); }
 
   // After each request: the values it read go to the store at once, so that
   // a change is published within a cycle of happening. Failures wait for the
   // cycle's end, where the stations' health says whether they are stale.
   void Request(const n2host::PollRequest &request, int32_t status, const std::vector<n2host::GateReading> &readings);
+
+  // Good values not read for kStaleAfterIntervals intervals turn stale: also
+  // between requests, so that a cycle held up cannot keep them good.
+  void AgeOut(int intervalMs);
 
   void Start(const std::vector<std::string> &planLines) override;
   void Cycle(const n2host::CycleView &view) override;
@@ -37,6 +43,7 @@ class GatewayOutput : public n2host::PollOutput {
   GateStore &store_;
   const EventLog &events_;
   AfterCycle after_;
+  std::function<std::string(int32_t)> families_;
   bool portOpen_ = true;
 };
 

@@ -4,7 +4,10 @@
 #ifndef ZAMKT_ZAMGATE_HTTP_FACE_H
 #define ZAMKT_ZAMGATE_HTTP_FACE_H
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -40,8 +43,14 @@ class HttpFace {
   const GateStore &store_;
   const GatewayMetrics &metrics_;
   std::unique_ptr<httplib::Server> server_;
+  void ReapConnections();
+
   std::thread thread_;
-  int port_ = 0;
+  std::thread reaper_;
+  std::mutex reaperMutex_;
+  std::condition_variable reaperWake_;
+  bool reaperStop_ = false;  // guarded by reaperMutex_
+  std::atomic<int> port_{0};
   std::vector<std::function<std::string()>> extraMetrics_;
   std::vector<std::function<std::string()>> extraSections_;
 };

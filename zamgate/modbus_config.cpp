@@ -1,5 +1,7 @@
 #include "zamgate/modbus_config.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 
 #include "driver/requests.h"
 #include "host/common/gate_types.h"
+#include "host/common/text_util.h"
 #include "zamgate/toml_fields.h"
 
 namespace zamgate {
@@ -56,7 +59,8 @@ int WordsOf(int type) { return type == kGateReal || type == kGateInt32 ? 2 : 1; 
 bool CheckKeys(const toml::table &table, const char *const *known, size_t count, const std::string &where,
                ConfigRefusal &fail) {
   for (const auto &[key, node] : table) {
-    if (std::find_if(known, known + count, [&](const char *name) { return key.str() == name; }) == known + count) {
+    const std::string_view keyText = key.str();  // a structured binding is not captured before C++20
+    if (std::find_if(known, known + count, [keyText](const char *name) { return keyText == name; }) == known + count) {
       return fail.At(node, "unknown key '" + std::string(key.str()) + "' in " + where);
     }
   }
@@ -90,7 +94,18 @@ bool ReadListen(const toml::table &section, ModbusConfig *config, ConfigRefusal 
   if (colon == std::string::npos || colon == 0 || portText.empty() || *end != '\0' || port < 0 || port > 65535) {
     return fail.At(*node, "listen must read ADDRESS:PORT (e.g. \"127.0.0.1:1502\"), not '" + listen + "'");
   }
-  config->address = listen.substr(0, colon);
+  // libmodbus takes a numeric IPv4 address, and listens on every interface
+  // for any text that starts with '0': only an address written as the
+  // address it is ("0.0.0.0" for every interface) is taken.
+  const std::string address = listen.substr(0, colon);
+  in_addr parsed{};
+  char canonical[INET_ADDRSTRLEN] = {};
+  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1 ||
+      inet_ntop(AF_INET, &parsed, canonical, sizeof canonical) == nullptr || address != canonical) {
+    return fail.At(*node, "listen must name an IPv4 address as digits (e.g. \"127.0.0.1:1502\", \"0.0.0.0:502\" "
+                          "for every interface), not '" + n2host::Excerpt(address, 64) + "'");
+  }
+  config->address = address;
   config->port = static_cast<int>(port);
   return true;
 }

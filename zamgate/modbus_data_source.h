@@ -50,8 +50,9 @@ class ModbusDataSource {
   // Checks every write and queues all of them or none. On kQueued, done is
   // called once, on another thread, when the last of them has finished; on
   // refusal it is never called and reason says why.
-  virtual WriteAdmission Submit(const std::vector<ModbusWrite> &writes, std::function<void(WriteCompletion)> done,
-                                std::string *reason) = 0;
+  // client: who asked ("127.0.0.1:50412"), for the log.
+  virtual WriteAdmission Submit(const std::string &client, const std::vector<ModbusWrite> &writes,
+                                std::function<void(WriteCompletion)> done, std::string *reason) = 0;
 };
 
 }  // namespace zamgate

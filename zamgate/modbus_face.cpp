@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "zamgate/modbus_requests.h"
+#include "zamgate/status_page.h"
 
 namespace zamgate {
 
@@ -32,9 +33,35 @@ bool ModbusFace::Start(std::string *error) { return server_.Start(error); }
 
 void ModbusFace::Stop() { server_.Stop(); }
 
+void ModbusFace::SetWriteLog(const EventLog &events, GatewayMetrics &metrics) {
+  source_.SetWriteLog([&events](const std::string &text) { events.Add(text); },
+                      [&metrics] { metrics.Write(WriteOutcome::kRejected); });
+}
+
+namespace {
+
+// A label value in the Prometheus text format: backslash, quote and newline escaped.
+std::string LabelValue(const std::string &text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string ModbusMetricsText(const std::string &gatewayId, const ModbusCountersSnapshot &counters) {
   std::ostringstream out;
-  const std::string gateway = "gateway=\"" + gatewayId + "\"";
+  const std::string gateway = "gateway=\"" + LabelValue(gatewayId) + "\"";
   out << "# HELP zamgate_modbus_requests_total Modbus requests received, by function code\n"
       << "# TYPE zamgate_modbus_requests_total counter\n";
   for (const auto &[function, count] : counters.requests) {
@@ -62,7 +89,7 @@ std::string ModbusStatusHtml(const ModbusConfig &config, int port, const ModbusC
   for (const auto &[function, count] : counters.requests) requests += count;
   for (const auto &[code, count] : counters.exceptions) exceptions += count;
   std::ostringstream out;
-  out << "<h2>Modbus TCP</h2>\n<p>" << config.address << ":" << port << ", unit " << config.unitId << ": "
+  out << "<h2>Modbus TCP</h2>\n<p>" << HtmlEscape(config.address) << ":" << port << ", unit " << config.unitId << ": "
       << counters.clients << " clients connected, " << requests << " requests, " << exceptions
       << " exceptions, " << counters.dropped << " clients dropped, " << counters.refused << " refused</p>\n";
   if (!counters.exceptions.empty()) {

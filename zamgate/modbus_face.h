@@ -14,6 +14,7 @@
 #include "zamgate/config.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
+#include "zamgate/metrics.h"
 #include "zamgate/modbus_gateway_source.h"
 #include "zamgate/modbus_server.h"
 #include "zamgate/write_queue.h"
@@ -37,6 +38,8 @@ class ModbusFace {
   void Stop();
   int port() const { return server_.port(); }
   const ModbusCounters &counters() const { return server_.counters(); }
+  // Refused writes logged as events and counted with the MQTT ones; set before Start.
+  void SetWriteLog(const EventLog &events, GatewayMetrics &metrics);
 
  private:
   GatewayModbusSource source_;

@@ -71,16 +71,23 @@ void GatewayModbusSource::Read(const std::vector<size_t> &gates, std::vector<Mod
   for (size_t i = 0; i < gates.size(); ++i) (*readings)[i] = readings_.at(gates[i]);
 }
 
-WriteAdmission GatewayModbusSource::Submit(const std::vector<ModbusWrite> &writes,
+WriteAdmission GatewayModbusSource::Refuse(const std::string &client, const std::string &gateName,
+                                           WriteAdmission admission, const std::string &reason) {
+  if (log_) log_("modbus write from " + client + (gateName.empty() ? "" : " to " + gateName) + " refused: " + reason);
+  if (refused_) refused_();
+  return admission;
+}
+
+WriteAdmission GatewayModbusSource::Submit(const std::string &client, const std::vector<ModbusWrite> &writes,
                                            std::function<void(WriteCompletion)> done, std::string *reason) {
   for (const ModbusWrite &write : writes) {
     if (!Acceptable(queue_.gate(write.gate), store_.Gate(write.gate).writable, write.value, reason)) {
-      return WriteAdmission::kInvalid;
+      return Refuse(client, queue_.gate(write.gate).spec.name, WriteAdmission::kInvalid, *reason);
     }
   }
   if (queue_.size() + writes.size() > queue_.capacity()) {
     *reason = "the write queue has no room for " + std::to_string(writes.size()) + " writes";
-    return WriteAdmission::kBusy;
+    return Refuse(client, "", WriteAdmission::kBusy, *reason);
   }
   // done is called once, after the last write of the group, with the worst outcome.
   struct Group {
@@ -103,8 +110,11 @@ WriteAdmission GatewayModbusSource::Submit(const std::vector<ModbusWrite> &write
         });
     if (!submitted.queued) {
       *reason = submitted.reason;
-      return submitted.reason.find("full") != std::string::npos ? WriteAdmission::kBusy : WriteAdmission::kInvalid;
+      return Refuse(client, gate.spec.name,
+                    submitted.reason.find("full") != std::string::npos ? WriteAdmission::kBusy : WriteAdmission::kInvalid,
+                    submitted.reason);
     }
+    if (log_) log_("modbus write from " + client + ": " + gate.spec.name + " = " + ModbusWriteText(write.value) + " queued");
   }
   return WriteAdmission::kQueued;
 }

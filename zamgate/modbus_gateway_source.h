@@ -30,10 +30,23 @@ class GatewayModbusSource : public ModbusDataSource {
   // as it takes it. Another face filling the queue between the check and the
   // last submit can still leave the group part queued; the answer is then
   // "busy" and the queued part is carried out.
-  WriteAdmission Submit(const std::vector<ModbusWrite> &writes, std::function<void(WriteCompletion)> done,
-                        std::string *reason) override;
+  // Each write is logged with the client that sent it; a refusal is logged
+  // and counted as a rejected write, like a refused MQTT set.
+  WriteAdmission Submit(const std::string &client, const std::vector<ModbusWrite> &writes,
+                        std::function<void(WriteCompletion)> done, std::string *reason) override;
+
+  // Where writes and refusals are told; set before the server starts.
+  void SetWriteLog(std::function<void(const std::string &)> log, std::function<void()> refused) {
+    log_ = std::move(log);
+    refused_ = std::move(refused);
+  }
 
  private:
+  WriteAdmission Refuse(const std::string &client, const std::string &gateName, WriteAdmission admission,
+                        const std::string &reason);
+
+  std::function<void(const std::string &)> log_;
+  std::function<void()> refused_;
   const GateStore &store_;
   WriteQueue &queue_;
   std::mutex mutex_;

@@ -76,7 +76,8 @@ ModbusRequestHandler::ModbusRequestHandler(const ModbusConfig &config, ModbusDat
 ModbusRequestHandler::~ModbusRequestHandler() { modbus_mapping_free(mapping_); }
 
 RequestDecision ModbusRequestHandler::Handle(const uint8_t *frame, int length,
-                                             std::function<void(WriteCompletion)> done) {
+                                             std::function<void(WriteCompletion)> done, const std::string &client) {
+  if (frame == nullptr || length < kMbapLength + 1) return Exception(MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
   const uint8_t unit = frame[kMbapLength - 1];
   if (unit != config_.unitId) return Exception(MODBUS_EXCEPTION_GATEWAY_PATH);
   const uint8_t function = frame[kMbapLength];
@@ -102,7 +103,7 @@ RequestDecision ModbusRequestHandler::Handle(const uint8_t *frame, int length,
       if (row->table == ModbusTable::kCoil && Word(pdu + 3) != kCoilOn && Word(pdu + 3) != kCoilOff) {
         return Exception(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
       }
-      return Write(row->table, address, 1, pdu + 3, true, std::move(done));
+      return Write(row->table, address, 1, pdu + 3, true, std::move(done), client);
     case Access::kWriteMultiple: {
       int count = Word(pdu + 3);
       int bytes = pduLength >= 6 ? pdu[5] : -1;
@@ -110,7 +111,7 @@ RequestDecision ModbusRequestHandler::Handle(const uint8_t *frame, int length,
       if (count < 1 || count > row->maxCount || bytes != expected || pduLength != 6 + bytes) {
         return Exception(MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
       }
-      return Write(row->table, address, count, pdu + 6, false, std::move(done));
+      return Write(row->table, address, count, pdu + 6, false, std::move(done), client);
     }
   }
   return Exception(MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
@@ -168,7 +169,8 @@ RequestDecision ModbusRequestHandler::Read(ModbusTable table, uint16_t address, 
 }
 
 RequestDecision ModbusRequestHandler::Write(ModbusTable table, uint16_t address, int count, const uint8_t *data,
-                                            bool single, std::function<void(WriteCompletion)> done) {
+                                            bool single, std::function<void(WriteCompletion)> done,
+                                            const std::string &client) {
   std::vector<const ModbusMapEntry *> entries;
   if (!Covering(table, address, count, &entries)) return Exception(MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
   // A write must start and end on a whole value: half of a real or an int32
@@ -201,7 +203,7 @@ RequestDecision ModbusRequestHandler::Write(ModbusTable table, uint16_t address,
   bool afterDone = config_.writeReply == WriteReply::kWhenDone;
   std::string reason;
   WriteAdmission admission =
-      source_.Submit(writes, afterDone ? std::move(done) : [](WriteCompletion) {}, &reason);
+      source_.Submit(client, writes, afterDone ? std::move(done) : [](WriteCompletion) {}, &reason);
   switch (admission) {
     case WriteAdmission::kBusy:
       return Exception(MODBUS_EXCEPTION_SLAVE_OR_SERVER_BUSY);

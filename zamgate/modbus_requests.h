@@ -45,7 +45,9 @@ class ModbusRequestHandler {
   // frame: one whole Modbus TCP frame (MBAP header and PDU). done is handed
   // to the write queue when writes are answered once done; it is called on
   // another thread.
-  RequestDecision Handle(const uint8_t *frame, int length, std::function<void(WriteCompletion)> done);
+  // client: who sent it, for the log of its writes.
+  RequestDecision Handle(const uint8_t *frame, int length, std::function<void(WriteCompletion)> done,
+                         const std::string &client = "a Modbus client");
 
   // The values of the last read, at their addresses, for modbus_reply.
   modbus_mapping_t *mapping() const { return mapping_; }
@@ -53,7 +55,7 @@ class ModbusRequestHandler {
  private:
   RequestDecision Read(ModbusTable table, uint16_t address, int count);
   RequestDecision Write(ModbusTable table, uint16_t address, int count, const uint8_t *data, bool single,
-                        std::function<void(WriteCompletion)> done);
+                        std::function<void(WriteCompletion)> done, const std::string &client);
   // The entries that cover every address of the range, or false at a hole.
   bool Covering(ModbusTable table, uint16_t address, int count, std::vector<const ModbusMapEntry *> *entries) const;
 

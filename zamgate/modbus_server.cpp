@@ -185,7 +185,8 @@ void ModbusServer::Run() {
       RequestDecision decision = handler.Handle(frame.data(), static_cast<int>(frame.size()),
                                                 [mailbox, token](WriteCompletion completion) {
                                                   mailbox->Post(token, completion);
-                                                });
+                                                },
+                                                client.peer);
       if (decision.kind == RequestDecision::kAfterWrites) {
         client.waiting = true;
         client.pending = std::move(frame);

@@ -12,8 +12,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,8 +41,12 @@ class MqttFace {
   // Starts connecting in the background. False with a message when the
   // client cannot be set up at all (TLS files, client id).
   bool Start(std::string *error);
-  // Publishes "offline", disconnects and stops the library's thread.
-  void Stop();
+  // Publishes "offline" (stamped now) and waits until the broker has taken
+  // it and every message before it (results of cancelled writes), then
+  // disconnects in order (so that the broker does not publish the will) and
+  // stops the library's thread. Never waits past the deadline: a broker
+  // that does not answer is let go without its goodbye.
+  void Stop(std::chrono::steady_clock::time_point deadline);
 
   // A gate's value or quality changed (the store's listener).
   void GateChanged(const GateState &gate);
@@ -67,10 +73,16 @@ class MqttFace {
   static void OnConnect(mosquitto *client, void *self, int rc);
   static void OnDisconnect(mosquitto *client, void *self, int rc);
   static void OnMessage(mosquitto *client, void *self, const mosquitto_message *message);
+  static void OnPublish(mosquitto *client, void *self, int mid);
+  // Waits until the condition holds or the deadline; its last answer.
+  bool WaitFor(const std::function<bool()> &condition, std::chrono::steady_clock::time_point deadline);
+  void SetState(const std::string &reason);
   void TryFirstConnect();
   void Connected(int rc);
   void Disconnected(int rc);
-  void SetReceived(const std::string &topic, const std::string &payload);
+  // payload: at most kSetPayloadLimit + 1 bytes of the message; length: its whole length.
+  void SetReceived(const std::string &topic, const std::string &payload, size_t length, bool retained);
+  void IgnoreRetained(const std::string &gateName, const std::string &payload, size_t length);
   void PublishGate(const GateState &gate, bool force);
   void PublishStations(bool force);
   void PublishStatus(bool online);
@@ -90,9 +102,12 @@ class MqttFace {
   std::atomic<bool> connected_{false};
   std::atomic<bool> everConnected_{false};
   std::atomic<bool> stopping_{false};
-  bool loopRunning_ = false;  // poll thread only
+  std::mutex lifecycleMutex_;  // the first connect against the stop
+  bool loopRunning_ = false;   // guarded by lifecycleMutex_
   std::chrono::steady_clock::time_point nextTry_{};
-  int backOffSeconds_ = 1;
+  int connectTries_ = 0;       // first connects tried without success
+  std::atomic<int> unsent_{0};  // publishes the broker has not taken yet
+  std::atomic<bool> disconnected_{false};  // the stop's disconnect is done
   struct PublishedStation {
     bool any = false;
     bool demoted = false;
@@ -100,6 +115,8 @@ class MqttFace {
   };
   std::map<int32_t, PublishedStation> publishedStations_;  // guarded by publishedMutex_
   std::mutex publishedMutex_;
+  static constexpr size_t kIgnoredRetainedKept = 1000;
+  std::set<std::string> ignoredRetained_;  // guarded by publishedMutex_: retained sets answered
   std::vector<Published> published_;  // per gate, what the broker holds
   std::vector<std::string> levels_;  // per gate, its topic level
   std::map<std::string, std::string> gateOfLevel_;  // topic level -> gate name

@@ -6,6 +6,7 @@
 
 #include "host/common/text_util.h"
 #include "host/common/value_text.h"
+#include "host/common/version.h"
 
 namespace zamgate {
 namespace {
@@ -17,11 +18,23 @@ constexpr const char *kStyle =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
     "table{border-collapse:collapse;margin-bottom:1.5em}"
     "td,th{border:1px solid #ccc;padding:.25em .6em;text-align:left}"
-    "th{background:#eee}form{margin-bottom:.6em}.writable{color:#06c}.good,.up{color:#075}.stale,.demoted{color:#a60}.failed,.lost{color:#b00}";
+    "th{background:#eee}form{margin-bottom:.6em}.good,.up{color:#075}.stale,.demoted{color:#a60}.failed,.lost,.unreachable{color:#b00}";
 
 std::string Seconds(double seconds) {
   char text[32];
   snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+// "00:02:05", "3 d 04:00:10".
+std::string Uptime(double seconds) {
+  long total = seconds < 0 ? 0 : static_cast<long>(seconds);
+  char text[48];
+  if (total >= 86400) {
+    snprintf(text, sizeof text, "%ld d %02ld:%02ld:%02ld", total / 86400, total / 3600 % 24, total / 60 % 60, total % 60);
+  } else {
+    snprintf(text, sizeof text, "%02ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+  }
   return text;
 }
 
@@ -62,6 +75,7 @@ std::string HtmlEscape(const std::string &text) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
       default: out += c;
     }
   }
@@ -73,12 +87,29 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now,
                      std::to_string(kReloadSeconds) + "\"><title>zamgate " + HtmlEscape(snapshot.gatewayId) +
                      "</title><style>" + kStyle + "</style></head><body>";
   page += "<h1>zamgate " + HtmlEscape(snapshot.gatewayId) + "</h1>";
-  page += "<p id=\"summary\">port <span class=\"" + std::string(snapshot.portOpen ? "up" : "lost") + "\">" +
-          (snapshot.portOpen ? "open" : "lost " + HtmlEscape(snapshot.portText)) + "</span> &middot; MQTT " +
-          (snapshot.mqttConnected ? "connected" : "disconnected") + " &middot; " + HtmlEscape(IsoTime(now)) + "</p>";
+  // The port: open, or lost with its reason and the reopens tried so far.
+  std::string port = snapshot.portOpen ? "open"
+                                       : "lost: " + snapshot.portText + " (" + std::to_string(snapshot.portRetries) +
+                                             (snapshot.portRetries == 1 ? " reopen tried)" : " reopens tried)");
+  std::string mqtt = (snapshot.mqttConnected ? "connected to " : "disconnected from ") + snapshot.mqttBroker;
+  if (!snapshot.mqttConnected && !snapshot.mqttReason.empty()) mqtt += " (" + snapshot.mqttReason + ")";
+  std::string cycle = "-";
+  if (snapshot.cycleSeconds >= 0) {
+    char text[96];
+    snprintf(text, sizeof text, "%.0f ms of %d ms, line busy %.0f %%", snapshot.cycleSeconds * 1000,
+             snapshot.intervalMs, 100 * snapshot.lineShare);
+    cycle = text;
+  }
+  page += "<p id=\"summary\">port <span id=\"port\" class=\"" + std::string(snapshot.portOpen ? "up" : "lost") + "\">" +
+          HtmlEscape(port) + "</span> &middot; MQTT <span id=\"mqtt\" class=\"" +
+          std::string(snapshot.mqttConnected ? "up" : "lost") + "\">" + HtmlEscape(mqtt) +
+          "</span> &middot; cycle <span id=\"cycle\">" + HtmlEscape(cycle) + "</span> &middot; " +
+          HtmlEscape(IsoTime(now)) + "</p>";
+  page += "<p id=\"version\">" + HtmlEscape(n2host::VersionText()) + " &middot; up " +
+          HtmlEscape(Uptime(std::chrono::duration<double>(now - snapshot.startedAt).count())) + "</p>";
 
-  page += "<h2>Stations</h2><table id=\"stations\"><tr><th>station</th><th>state</th><th>good</th><th>median</th>"
-          "<th>p95</th><th>last reply</th></tr>";
+  page += "<h2>Stations</h2><table id=\"stations\"><tr><th>station</th><th>family</th><th>state</th><th>good</th>"
+          "<th>median</th><th>p95</th><th>last reply</th></tr>";
   for (const StationState &station : snapshot.stations) {
     std::string share = "-";
     if (station.goodShare) {
@@ -86,16 +117,17 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now,
       snprintf(text, sizeof text, "%.1f %%", 100.0 * *station.goodShare);
       share = text;
     }
-    std::string state = station.demoted ? "demoted" : "up";
-    page += "<tr>" + Cell(std::to_string(station.station)) + Cell(state, state) + Cell(share) +
+    // While the port is lost no station can be reached, whatever its health.
+    std::string state = !snapshot.portOpen ? "unreachable" : station.demoted ? "demoted" : "up";
+    page += "<tr>" + Cell(std::to_string(station.station)) + Cell(station.family) + Cell(state, state) + Cell(share) +
             Cell(Millis(station.medianMs)) + Cell(Millis(station.p95Ms)) +
             Cell(station.lastReply.empty() ? "never" : station.lastReply) + "</tr>";
   }
   page += "</table>";
 
   page += "<h2>Gates</h2>" + FilterForm(snapshot, filter);
-  page += "<table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>value</th><th>quality</th>"
-          "<th>age</th><th title=\"writable\">w</th><th>description</th></tr>";
+  page += "<table id=\"gates\"><tr><th>gate</th><th>GAS</th><th>writable</th><th>value</th>"
+          "<th>quality</th><th>age</th><th>description</th></tr>";
   const std::string wanted = n2host::Lower(filter.text);
   size_t shown = 0;
   for (const GateState &gate : snapshot.gates) {
@@ -109,9 +141,8 @@ std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now,
     if (gate.hasValue && !gate.meta.unit.empty()) value += " " + gate.meta.unit;
     std::string age = gate.hasValue ? Seconds(std::chrono::duration<double>(now - gate.goodAt).count()) : "-";
     std::string quality = QualityName(gate.quality);
-    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(value) + Cell(quality, quality) +
-            Cell(age) + (gate.writable ? std::string("<td class=\"writable\" title=\"writable\">&#9998;</td>") : Cell("")) +
-            Cell(gate.meta.description) + "</tr>";
+    page += "<tr>" + Cell(gate.name) + Cell(gate.gas) + Cell(gate.writable ? "writable" : "") + Cell(value) +
+            Cell(quality, quality) + Cell(age) + Cell(gate.meta.description) + "</tr>";
   }
   page += "</table><p id=\"shown\">" + std::to_string(shown) + " of " + std::to_string(snapshot.gates.size()) +
           " gates shown</p>";

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "host/common/gate_types.h"
 #include "host/common/write_check.h"
 #include "host/common/text_util.h"
@@ -19,6 +21,7 @@ const char *OutcomeName(WriteOutcome outcome) {
     case WriteOutcome::kNoReply: return "no reply";
     case WriteOutcome::kRejected: return "rejected";
     case WriteOutcome::kCancelled: return "cancelled";
+    case WriteOutcome::kIgnored: return "ignored";
   }
   return "rejected";
 }
@@ -99,6 +102,11 @@ SubmitResult WriteQueue::Submit(const std::string &gateName, const std::string &
   write.result.value = valueText;
   write.result.requestId = requestId;
   write.done = std::move(done);
+  std::string down = LineRefusal(write.gateIndex);
+  if (!down.empty()) {
+    submitted.reason = down;
+    return submitted;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) {
     submitted.reason = "the gateway is stopping";
@@ -140,6 +148,35 @@ void WriteQueue::Close() {
     write.result.at = WallClock::now();
     if (write.done) write.done(write.result);
   }
+}
+
+bool WriteQueue::closed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+void WriteQueue::SetStationDown(int32_t station, bool down) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto at = std::find(downStations_.begin(), downStations_.end(), station);
+  if (down && at == downStations_.end()) downStations_.push_back(station);
+  if (!down && at != downStations_.end()) downStations_.erase(at);
+}
+
+void WriteQueue::SetPortLost(bool lost, const std::string &text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  portLost_ = lost;
+  portText_ = text;
+}
+
+std::string WriteQueue::LineRefusal(size_t gateIndex) const {
+  const int32_t station = gates_.at(gateIndex).station;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (portLost_) return "not written: the port is lost (" + portText_ + "); nothing was sent";
+  if (std::find(downStations_.begin(), downStations_.end(), station) != downStations_.end()) {
+    return "not written: station " + std::to_string(station) +
+           " does not answer its polls (demoted); writes are taken again once it answers";
+  }
+  return "";
 }
 
 size_t WriteQueue::size() const {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <stdint.h>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,7 @@ enum class WriteOutcome {
   kNoReply,          // the station did not answer
   kRejected,         // refused at submit: never queued
   kCancelled,        // still queued when the gateway stopped
+  kIgnored,          // a retained set: never carried out
 };
 
 // "verified", "not applied", ... as the result messages name outcomes.
@@ -91,6 +93,15 @@ class WriteQueue {
   bool WaitForWrite(std::chrono::steady_clock::time_point deadline);
   // Completes every queued write as cancelled and refuses further submits.
   void Close();
+  bool closed() const;
+
+  // Poll thread: the line as the poll last saw it. A write to a station that
+  // does not answer its polls (demoted), or any write while the port is
+  // lost, is refused at once rather than left to cost the line time-outs.
+  void SetStationDown(int32_t station, bool down);
+  void SetPortLost(bool lost, const std::string &text);
+  // Why a write of the gate cannot go out now; "" when it can.
+  std::string LineRefusal(size_t gateIndex) const;
 
   size_t capacity() const { return capacity_; }
   size_t size() const;
@@ -106,6 +117,9 @@ class WriteQueue {
   std::condition_variable queued_;
   std::deque<QueuedWrite> queue_;
   bool closed_ = false;
+  std::vector<int32_t> downStations_;
+  bool portLost_ = false;
+  std::string portText_;
 };
 
 }  // namespace zamgate

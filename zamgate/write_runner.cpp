@@ -27,10 +27,16 @@ WriteRunner::WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore 
 void WriteRunner::RunPending() {
   // Only the writes queued now: a stream of sets cannot hold the poll up for ever.
   for (size_t left = queue_.size(); left > 0; --left) {
-    std::optional<QueuedWrite> write = queue_.Take();
-    if (!write) return;
-    Run(*write);
+    if (!RunOne()) return;
   }
+}
+
+bool WriteRunner::RunOne() {
+  busy_ = true;
+  std::optional<QueuedWrite> write = queue_.Take();
+  if (write) Run(*write);
+  busy_ = false;
+  return write.has_value();
 }
 
 void WriteRunner::Run(QueuedWrite &write) {
@@ -38,15 +44,24 @@ void WriteRunner::Run(QueuedWrite &write) {
   WriteResult &result = write.result;
   n2host::ValueBuffer buffer;
   buffer.Store(write.value);
-  int32_t status = channel_.Write(gate, &buffer);
-  if (status != 0) {
+  // The station went silent or the port was lost while the write waited:
+  // refused now, with the reason, instead of costing the line time-outs.
+  std::string refusal = queue_.LineRefusal(write.gateIndex);
+  int32_t status = 0;
+  if (!refusal.empty()) {
+    result.outcome = WriteOutcome::kRejected;
+    result.text = refusal;
+  } else if ((status = channel_.Write(gate, &buffer)) != 0) {
     n2host::WriteOutcome outcome = n2host::ClassifyWrite(status, channel_.lastMessages());
     result.outcome = OutcomeOf(outcome.result);
     result.text = outcome.text;
   } else if (write.release) {
+    store_.GateWritten(write.gateIndex);
     result.outcome = WriteOutcome::kWritten;
     result.text = "override released (override tags are not read back)";
   } else {
+    // Acknowledged: a poll read that went out before now holds the old value.
+    store_.GateWritten(write.gateIndex);
     n2host::ValueBuffer readBack;
     int32_t readStatus = channel_.Read(gate, &readBack);
     if (readStatus != 0) {

@@ -4,6 +4,7 @@
 #ifndef ZAMKT_ZAMGATE_WRITE_RUNNER_H
 #define ZAMKT_ZAMGATE_WRITE_RUNNER_H
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -18,8 +19,13 @@ class WriteRunner {
  public:
   WriteRunner(n2host::Channel &channel, WriteQueue &queue, GateStore &store, const EventLog &events);
 
-  // Every write queued now, one after another.
+  // Every write queued now, one after another (until the queue is closed).
   void RunPending();
+  // At most one queued write: the poll runs one between two of its requests,
+  // so that writes never take the line from the reads. True when one ran.
+  bool RunOne();
+  // True while a write is on the line (any thread).
+  bool busy() const { return busy_; }
   // Also told of every finished write (metrics).
   void SetResultObserver(std::function<void(const WriteResult &)> observer) { observer_ = std::move(observer); }
 
@@ -31,6 +37,7 @@ class WriteRunner {
   GateStore &store_;
   const EventLog &events_;
   std::function<void(const WriteResult &)> observer_;
+  std::atomic<bool> busy_{false};
 };
 
 }  // namespace zamgate

@@ -109,6 +109,11 @@ std::string DescribeDays(int64_t value) {
 bool ParseDays(std::string_view text, int64_t *value, std::string *error) {
   std::string lower = Lower(Trim(text));
   if (!lower.empty() && lower.find_first_not_of("0123456789") == std::string::npos) {
+    // Day digits, each day at most once: more than nine digits name no days.
+    if (lower.size() > 9) {
+      *error = Quoted(lower) + " is not a set of day digits (0 to 9, each day once)";
+      return false;
+    }
     *value = std::stoll(lower);
     return true;
   }
@@ -136,7 +141,7 @@ bool ParseDays(std::string_view text, int64_t *value, std::string *error) {
       if (Trim(item).rfind("hol", 0) == 0) {
         *error = "the holiday class stands alone: write it as 'holiday' or 8";
       } else {
-        *error = "'" + std::string(Trim(item)) + "' names no day (use Mon..Sun, ranges like Mon-Fri, 'every day' or 'holiday')";
+        *error = Quoted(Trim(item)) + " names no day (use Mon..Sun, ranges like Mon-Fri, 'every day' or 'holiday')";
       }
       return false;
     }

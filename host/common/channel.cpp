@@ -85,7 +85,7 @@ bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitC
   RemovePathOnExit(portLink_);
 
   // The station-type file the user means, written where the driver looks.
-  StationTypesFolder folder;
+  hasStationTypesText_ = false;
   if (!options.stationTypesFile.empty() || !options.stationTypes.empty()) {
     *exitCode = kExitUsage;
     std::string fileText;
@@ -105,25 +105,20 @@ bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitC
       if (!StationTypeLine(assignment, &line, error)) return false;
       lines.push_back(line);
     }
-    if (!folder.Create(options.channel, StationTypesText(fileText, lines), error)) return false;
+    stationTypesText_ = StationTypesText(fileText, lines);
+    hasStationTypesText_ = true;
   }
 
-  InitChannelBlock block{};
-  strncpy(block.portName, driverPortName_.c_str(), kPortNameSize - 1);
-  block.enabled = 1;
-  block.timeout = options.timeoutMs <= 0 ? 1 : (options.timeoutMs + 9) / 10;
-  block.settings.baud = static_cast<uint16_t>(options.baud);
-  block.settings.dataBits = static_cast<uint16_t>(options.dataBits);
-  block.settings.stopBits = static_cast<uint16_t>(options.stopBits);
-  block.settings.parity = static_cast<uint16_t>(options.parity);
+  initBlock_ = InitChannelBlock{};
+  strncpy(initBlock_.portName, driverPortName_.c_str(), kPortNameSize - 1);
+  initBlock_.enabled = 1;
+  initBlock_.timeout = options.timeoutMs <= 0 ? 1 : (options.timeoutMs + 9) / 10;
+  initBlock_.settings.baud = static_cast<uint16_t>(options.baud);
+  initBlock_.settings.dataBits = static_cast<uint16_t>(options.dataBits);
+  initBlock_.settings.stopBits = static_cast<uint16_t>(options.stopBits);
+  initBlock_.settings.parity = static_cast<uint16_t>(options.parity);
 
-  int32_t status;
-  if (folder.path().empty()) {
-    status = Send(kCmdInitChannel, &block);
-  } else {
-    FolderChange change(folder.path());
-    status = Send(kCmdInitChannel, &block);
-  }
+  int32_t status = Start(initBlock_, true, error);
   if (status == kStatusPortFailed) {
     *exitCode = kExitPort;
     // The user's own name for the port, not the short link it reached the
@@ -131,7 +126,42 @@ bool Channel::Open(const ChannelOptions &options, std::string *error, int *exitC
     *error = DiagnosePortFailure(options.port);
     return false;
   }
+  if (status != 0) {
+    *exitCode = kExitUsage;
+    return false;
+  }
   open_ = true;
+  return true;
+}
+
+int32_t Channel::Start(const InitChannelBlock &block, bool forward, std::string *error) {
+  StationTypesFolder folder;
+  if (hasStationTypesText_ && !folder.Create(options_.channel, stationTypesText_, error)) return 1;
+  InitChannelBlock copy = block;
+  int32_t status;
+  if (folder.path().empty()) {
+    status = Call(kCmdInitChannel, &copy, forward);
+  } else {
+    FolderChange change(folder.path());
+    status = Call(kCmdInitChannel, &copy, forward);
+  }
+  return status;
+}
+
+bool Channel::OpenOrWait(const ChannelOptions &options, std::string *error, int *exitCode, bool *portMissing) {
+  *portMissing = false;
+  if (Open(options, error, exitCode)) return true;
+  if (*exitCode != kExitPort || driverPortName_.empty()) return false;
+  // The port is not there (yet): the channel starts on the null device so
+  // that the gates parse with the station types, and Reopen() starts it on
+  // the real port once that can be opened.
+  InitChannelBlock nul = initBlock_;
+  memset(nul.portName, 0, sizeof nul.portName);
+  strncpy(nul.portName, "NUL", kPortNameSize - 1);
+  std::string nulError;
+  if (Start(nul, true, &nulError) != 0) return false;
+  open_ = true;
+  *portMissing = true;
   return true;
 }
 
@@ -178,18 +208,33 @@ void Channel::Close() {
 }
 
 int32_t Channel::Send(int32_t command, void *parameters) {
+  return Call(command, parameters, true);
+}
+
+int32_t Channel::Call(int32_t command, void *parameters, bool forward) {
   DriverRequest request = RequestFor(context_.get(), options_.channel, command);
   request.parameters = parameters;
   int32_t status = driver_.Call(&request);
-  Forward(status != 0 || !failuresOnly_);
+  Forward(forward && (status != 0 || !failuresOnly_));
   return status;
 }
 
 int32_t Channel::Reopen() {
-  Send(kCmdClosePort, nullptr);
-  int32_t status = Send(kCmdReopenPort, nullptr);
+  // Command 13 would open the port with the driver's default read time-out
+  // (1000 ms) instead of the channel's: the channel is started again with
+  // command 1, which sets the configured one. Its messages stay out of the
+  // sink: the port recovery reports the state itself, on every try.
+  Call(kCmdClosePort, nullptr, false);
+  std::string error;
+  int32_t status = Start(initBlock_, false, &error);
   open_ = true;  // command 11 at the end is harmless either way
-  return status;
+  return status == 0 ? 0 : kStatusPortFailed;
+}
+
+std::string Channel::StationFamily(int32_t station) const {
+  if (station < 0 || station >= kStationSlots) return "";
+  const ChannelContext *context = reinterpret_cast<const ChannelContext *>(context_.get());
+  return std::string(context->stationTypes[station], strnlen(context->stationTypes[station], kStationTypeSize));
 }
 
 void Channel::WarmStart(int32_t station) {
@@ -209,9 +254,24 @@ void Channel::Forward(bool toSink) {
       }
     }
   }
-  if (!toSink) return;
-  for (const DriverMessage &message : lastMessages_) {
-    if (sink_) sink_(message);
+  if (!toSink || !sink_) return;
+  if (!failuresOnly_) {
+    for (const DriverMessage &message : lastMessages_) sink_(message);
+    return;
+  }
+  // A failed request's tries log the same trace line once each (five tries
+  // and the last word): a log that explains failures takes it once, with
+  // the count.
+  for (size_t i = 0; i < lastMessages_.size();) {
+    size_t same = i + 1;
+    while (same < lastMessages_.size() && lastMessages_[same].text == lastMessages_[i].text) ++same;
+    DriverMessage message = lastMessages_[i];
+    if (same - i > 1) {
+      while (!message.text.empty() && message.text.back() == ' ') message.text.pop_back();
+      message.text += " (" + std::to_string(same - i) + " times)";
+    }
+    sink_(message);
+    i = same;
   }
 }
 

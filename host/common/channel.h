@@ -65,6 +65,12 @@ class Channel {
   // False with a message a user can act on and the exit code for it.
   bool Open(const ChannelOptions &options, std::string *error, int *exitCode);
 
+  // Open, but a port that cannot be opened now (missing, held) is waited
+  // for: the channel starts on the null device so that gates parse,
+  // *portMissing is set and Reopen() opens the port once it is there. False
+  // for every other failure, as Open.
+  bool OpenOrWait(const ChannelOptions &options, std::string *error, int *exitCode, bool *portMissing);
+
   // Commands 3 and 4. Their messages come back in the result, not to the sink.
   ParseResult Parse(const std::string &gas, int type);
   ParseResult BlockCheck(const std::string &gas, int type, int items);
@@ -77,9 +83,11 @@ class Channel {
   // Command 11; also done by the destructor.
   void Close();
 
-  // Commands 11 and 13: lets go of a port that went away and opens it again
-  // under its name (a hung-up terminal must be closed before the new one is
-  // opened). The driver's status: 0 open again, 2 still gone.
+  // Command 11, then command 1 again: lets go of a port that went away and
+  // starts the channel again on it (a hung-up terminal must be closed before
+  // the new one is opened), with the configured reply time-out, which the
+  // reopen of command 13 would reset to the driver's default. 0 open again,
+  // 2 still gone.
   int32_t Reopen();
 
   // Command 2: resynchronises a station (an N2 Open station is initialised
@@ -91,11 +99,18 @@ class Channel {
   const std::vector<DriverMessage> &lastMessages() const { return lastMessages_; }
 
   const ChannelOptions &options() const { return options_; }
+  // The family the channel's record holds for a station ("DX9100", "N2OPEN",
+  // ...), as the station-type file set it; "" out of range.
+  std::string StationFamily(int32_t station) const;
   // The port name the driver was given.
   const std::string &driverPortName() const { return driverPortName_; }
 
  private:
   int32_t Send(int32_t command, void *parameters);
+  // Send, with the messages passed to the sink only when forward is set.
+  int32_t Call(int32_t command, void *parameters, bool forward);
+  // Command 1 with the block, in the station-type folder when there is one.
+  int32_t Start(const InitChannelBlock &block, bool forward, std::string *error);
   void Forward(bool toSink);
   ReadWriteBlock BlockFor(const Gate &gate, int items, ValueBuffer *value) const;
 
@@ -109,6 +124,9 @@ class Channel {
   std::string portLink_;
   std::vector<DriverMessage> lastMessages_;
   bool open_ = false;
+  InitChannelBlock initBlock_{};  // command 1's block, for the restarts of Reopen
+  std::string stationTypesText_;   // the station-type file written for command 1
+  bool hasStationTypesText_ = false;
 };
 
 }  // namespace n2host

@@ -42,6 +42,7 @@ class DriverLog {
  private:
   std::string path_;
   std::string userPath_;
+  int fd_ = -1;         // the private file, open for reading while the log lives
   long consumed_ = 0;
 };
 

@@ -25,6 +25,11 @@ struct GateReading {
   std::string status = "not read";
   std::string via;                   // "block N" or "single"
   std::string time;                  // when it was last read
+  // When the read that gave this reading went out, and when it came back
+  // (or the gate was marked): a value is stamped with its own read's time,
+  // and a later user can tell a read that began before some other event.
+  std::chrono::steady_clock::time_point startedAt{};
+  std::chrono::system_clock::time_point readAt{};
   bool readThisCycle = false;
   // The last value read with status ok, kept while later reads fail: a
   // demoted station's gates show it with its age.

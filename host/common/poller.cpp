@@ -35,6 +35,11 @@ void Poller::Run() {
   Finish();
 }
 
+void Poller::StartWithPortMissing(const std::string &reason) {
+  port_.StartLost(reason);
+  output_.Event(TimeStamp(), port_.event());
+}
+
 void Poller::Start() { output_.Start(DescribePlan(plan_, gates_)); }
 
 void Poller::Finish() { output_.Finish(View(lastCycle_, TimeStamp())); }
@@ -109,7 +114,10 @@ void Poller::RunCycle(int cycle) {
         continue;
       }
       if (requestFilter_ && !requestFilter_(i)) continue;
-      if (betweenRequests_) betweenRequests_();
+      if (betweenRequests_) {
+        betweenRequests_();
+        if (stop_) continue;
+      }
       portOpen = Execute(plan_[i], cycle);
       sent = true;
     }
@@ -121,8 +129,12 @@ void Poller::RunCycle(int cycle) {
 
 void Poller::Mark(const PollRequest &request, const std::string &status) {
   std::string time = TimeStamp();
+  const auto steadyNow = std::chrono::steady_clock::now();
+  const auto wallNow = std::chrono::system_clock::now();
   for (int index : request.gates) {
     GateReading &reading = readings_[index];
+    reading.startedAt = steadyNow;
+    reading.readAt = wallNow;
     reading.status = status;
     reading.hasValue = false;
     reading.readThisCycle = true;
@@ -141,6 +153,7 @@ bool Poller::Execute(const PollRequest &request, int cycle) {
   const auto started = std::chrono::steady_clock::now();
   int32_t status = request.block ? channel_.BlockRead(leader, request.items, &buffer) : channel_.Read(leader, &buffer);
   const auto elapsed = std::chrono::steady_clock::now() - started;
+  const auto returnedAt = std::chrono::system_clock::now();
   std::string time = TimeStamp();
   if (port_.Observe(status, elapsed)) {
     // Not the station's fault: its health and demotion are left alone.
@@ -155,6 +168,8 @@ bool Poller::Execute(const PollRequest &request, int cycle) {
     GateReading &reading = readings_[index];
     reading.readThisCycle = true;
     reading.time = time;
+    reading.startedAt = started;
+    reading.readAt = returnedAt;
     reading.via = ViaOf(request);
     reading.status = StatusWord(status);
     reading.hasValue = status == 0;

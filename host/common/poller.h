@@ -42,6 +42,10 @@ class Poller {
   // number of cycles, then the per-station totals.
   void Run();
 
+  // The port could not be opened at start (Channel::OpenOrWait): the poll
+  // begins with it lost and reopens it with the usual back-off.
+  void StartWithPortMissing(const std::string &reason);
+
   // The steps of Run, for a caller that paces the cycles itself.
   void Start();              // shows the plan
   void RunCycle(int cycle);  // every request due in this cycle, then the cycle's output

@@ -52,6 +52,16 @@ bool PortRecovery::Observe(int32_t status, std::chrono::steady_clock::duration e
   return true;
 }
 
+void PortRecovery::StartLost(const std::string &reason) {
+  status_.state = PortState::kLost;
+  status_.reason = reason;
+  status_.reopenTries = 0;
+  waitMs_ = backOff_.firstMs;
+  nextTry_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs_);
+  event_ = "port lost: " + status_.reason + "; waiting for it, reopening every " + Seconds(backOff_.firstMs) + " to " +
+           Seconds(backOff_.longestMs);
+}
+
 bool PortRecovery::TryReopen() {
   if (!lost()) return true;
   if (std::chrono::steady_clock::now() < nextTry_) return false;

@@ -44,6 +44,10 @@ class PortRecovery {
   // it shows the port lost (the state then becomes kLost; Event() says so).
   bool Observe(int32_t status, std::chrono::steady_clock::duration elapsed);
 
+  // The port could not be opened at start: it is waited for as a port lost
+  // later is (the same back-off and events).
+  void StartLost(const std::string &reason);
+
   // While lost: reopens when the back-off is over. True once the port is
   // open again (Event() then says so); false while it is still gone or the
   // back-off still runs.

@@ -22,15 +22,46 @@ std::string TwoDigits(int64_t value) {
   return text;
 }
 
-// A whole decimal (or 0x hexadecimal) integer, nothing else.
+// A whole decimal integer, nothing else: an optional sign and digits. Leading
+// zeros are decimal (0730 is 730), never octal, and there is no hexadecimal:
+// a value typed by hand or sent by a program means what it says.
 bool ParseInteger(std::string_view text, int64_t *value) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '+' || negative)) text.remove_prefix(1);
+  if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  uint64_t magnitude = 0;
+  auto result = std::from_chars(text.data(), text.data() + text.size(), magnitude, 10);
+  if (result.ec != std::errc() || magnitude > static_cast<uint64_t>(INT64_MAX)) return false;
+  *value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+// A decimal real: sign, digits with an optional point, an optional exponent.
+// No hexadecimal floats, no inf or nan, no spaces.
+bool ParseDecimalReal(std::string_view text, double *value) {
+  size_t at = 0;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  size_t digits = 0;
+  while (at < text.size() && isdigit(static_cast<unsigned char>(text[at]))) ++at, ++digits;
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    while (at < text.size() && isdigit(static_cast<unsigned char>(text[at]))) ++at, ++digits;
+  }
+  if (digits == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    size_t exponent = 0;
+    while (at < text.size() && isdigit(static_cast<unsigned char>(text[at]))) ++at, ++exponent;
+    if (exponent == 0) return false;
+  }
+  if (at != text.size() || text.size() > 64) return false;
   std::string copy(text);
-  if (copy.empty()) return false;
-  errno = 0;
   char *end = nullptr;
-  long long number = strtoll(copy.c_str(), &end, 0);
-  if (errno != 0 || end == copy.c_str() || *end != '\0') return false;
-  *value = number;
+  errno = 0;
+  double real = strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size()) return false;
+  *value = real;
   return true;
 }
 
@@ -50,7 +81,7 @@ bool ParseClockText(std::string_view text, int parts[3], int *count) {
 }
 
 bool RangeError(std::string_view text, const char *range, std::string *error) {
-  *error = "value '" + std::string(text) + "' is out of range (" + range + ")";
+  *error = "value " + Quoted(text) + " is out of range (" + range + ")";
   return false;
 }
 
@@ -59,7 +90,7 @@ bool ParseScheduleTime(std::string_view text, GateValue *value, std::string *err
   int count = 0;
   if (text.find(':') != std::string_view::npos) {
     if (!ParseClockText(text, parts, &count) || count != 2) {
-      *error = "'" + std::string(text) + "' is not a schedule time (HH:MM or minutes since midnight)";
+      *error = Quoted(text) + " is not a schedule time (HH:MM or minutes since midnight)";
       return false;
     }
     if (parts[1] > 59 || parts[0] > 24 || (parts[0] == 24 && parts[1] != 0)) {
@@ -69,7 +100,7 @@ bool ParseScheduleTime(std::string_view text, GateValue *value, std::string *err
     return true;
   }
   if (!ParseInteger(text, &value->integer)) {
-    *error = "'" + std::string(text) + "' is not a schedule time (HH:MM or minutes since midnight)";
+    *error = Quoted(text) + " is not a schedule time (HH:MM or minutes since midnight)";
     return false;
   }
   if (value->integer < 0 || value->integer > 1440) return RangeError(text, "0 to 1440 minutes", error);
@@ -81,14 +112,14 @@ bool ParseClockTime(std::string_view text, GateValue *value, std::string *error)
   int count = 0;
   if (text.find(':') != std::string_view::npos) {
     if (!ParseClockText(text, parts, &count) || parts[0] > 23 || parts[1] > 59 || parts[2] > 59) {
-      *error = "'" + std::string(text) + "' is not a time of day (HH:MM:SS)";
+      *error = Quoted(text) + " is not a time of day (HH:MM:SS)";
       return false;
     }
     value->integer = parts[0] * 3600 + parts[1] * 60 + parts[2];
     return true;
   }
   if (!ParseInteger(text, &value->integer)) {
-    *error = "'" + std::string(text) + "' is not a time of day (HH:MM:SS or seconds since midnight)";
+    *error = Quoted(text) + " is not a time of day (HH:MM:SS or seconds since midnight)";
     return false;
   }
   if (value->integer < 0 || value->integer >= 86400) return RangeError(text, "0 to 86399 seconds", error);
@@ -98,11 +129,11 @@ bool ParseClockTime(std::string_view text, GateValue *value, std::string *error)
 bool ParseClockDate(std::string_view text, GateValue *value, std::string *error) {
   if (text.find('-') != std::string_view::npos && text.front() != '-') {
     if (!ParseIsoDate(text, &value->integer)) {
-      *error = "'" + std::string(text) + "' is not a date (YYYY-MM-DD)";
+      *error = Quoted(text) + " is not a date (YYYY-MM-DD)";
       return false;
     }
   } else if (!ParseInteger(text, &value->integer)) {
-    *error = "'" + std::string(text) + "' is not a date (YYYY-MM-DD or day number, day 1 = 1980-01-01)";
+    *error = Quoted(text) + " is not a date (YYYY-MM-DD or day number, day 1 = 1980-01-01)";
     return false;
   }
   // The devices keep two-digit years, read back as 1980..2038.
@@ -119,7 +150,7 @@ bool ParseDigital(const PointMeaning &meaning, std::string_view text, GateValue 
   } else if (lower == "0" || lower == "off" || lower == "false" || lower == "release") {
     value->integer = 0;
   } else {
-    *error = "'" + std::string(text) + "' is not a digital value (0/1, on/off, true/false)";
+    *error = Quoted(text) + " is not a digital value (0/1, on/off, true/false)";
     return false;
   }
   if (meaning.kind == PointKind::kOverride && value->integer != 0) {
@@ -132,7 +163,7 @@ bool ParseDigital(const PointMeaning &meaning, std::string_view text, GateValue 
 bool ParseIntegerOfType(const PointMeaning &meaning, int type, std::string_view text, GateValue *value,
                         std::string *error) {
   if (!ParseInteger(text, &value->integer)) {
-    *error = "'" + std::string(text) + "' is not an integer";
+    *error = Quoted(text) + " is not an integer";
     return false;
   }
   if (meaning.region == kN2OpenByteRegion && (value->integer < 0 || value->integer > 255)) {
@@ -140,8 +171,8 @@ bool ParseIntegerOfType(const PointMeaning &meaning, int type, std::string_view 
   }
   switch (type) {
     case kGateInt16:
-      // Signed or as the unsigned word: both give the 16 bits the gate takes.
-      if (value->integer < -32768 || value->integer > 65535) return RangeError(text, "-32768 to 65535", error);
+      // A signed word: 40000 would be sent as -25536 and read back as that.
+      if (value->integer < -32768 || value->integer > 32767) return RangeError(text, "-32768 to 32767", error);
       break;
     case kGateUInt16:
       if (value->integer < 0 || value->integer > 65535) return RangeError(text, "0 to 65535", error);
@@ -196,11 +227,9 @@ bool ParseValue(const PointMeaning &meaning, int type, std::string_view text, Ga
   value->integer = 0;
   if (type == kGateDigital) return ParseDigital(meaning, text, value, error);
   if (type == kGateReal) {
-    std::string copy(text);
-    char *end = nullptr;
-    double real = strtod(copy.c_str(), &end);
-    if (copy.empty() || *end != '\0' || !isfinite(real)) {
-      *error = "'" + copy + "' is not a number";
+    double real = 0;
+    if (!ParseDecimalReal(text, &real) || !isfinite(real)) {
+      *error = Quoted(text) + " is not a number (decimal digits only)";
       return false;
     }
     if (fabs(real) > 3.4e38) return RangeError(text, "single-precision real", error);

@@ -87,7 +87,7 @@ std::string CheckInteger(const Gate &gate, int64_t v) {
   }
   switch (gate.type) {
     case kGateInt16:
-      return v >= -32768 && v <= 65535 ? "" : OutOfRange(gate, text, "-32768 to 65535");
+      return v >= -32768 && v <= 32767 ? "" : OutOfRange(gate, text, "-32768 to 32767");
     case kGateUInt16:
       return v >= 0 && v <= 65535 ? "" : OutOfRange(gate, text, "0 to 65535");
     case kGateDigital:

@@ -35,6 +35,32 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
 }
 
+// ---- owners ----------------------------------------------------------------------
+
+// A handle closed by other means than PortClose leaves its owner entry behind;
+// the system hands the value out again. The port opened under it then
+// belongs to its new owner alone, never to the old one.
+TEST(PortOwners, AReusedHandleValueAnswersForItsNewOwnerOnly) {
+  int oldOwner = 0, newOwner = 0;
+  PortHandle first = OpenPortHandle("NUL", &k9600_8N1, kLineOptionsDefault, &oldOwner);
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(CloseHandle(first));  // behind the port layer's back
+  PortHandle again = nullptr;
+  for (int attempt = 0; attempt < 100 && again != first; ++attempt) {
+    if (again != nullptr) PortClose(again);
+    again = OpenPortHandle("NUL", &k9600_8N1, kLineOptionsDefault, &newOwner);
+    ASSERT_NE(again, nullptr);
+  }
+  if (again != first) {
+    PortClose(again);
+    GTEST_SKIP() << "the system did not hand the closed value out again";
+  }
+  EXPECT_TRUE(PortOpenedFor(again, &newOwner)) << "the stale entry answered for the value";
+  EXPECT_FALSE(PortOpenedFor(again, &oldOwner));
+  EXPECT_EQ(PortClose(again), kPortOk);
+  EXPECT_FALSE(PortOpenedFor(again, &newOwner)) << "the entry outlived the close";
+}
+
 // ---- the null device ---------------------------------------------------------
 
 TEST(NullDevicePort, OpensWithoutAnyLineConfiguration) {
