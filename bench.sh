@@ -19,6 +19,9 @@
 #   zamgate           the gateway polling the benchmark plant paced at 9600
 #                     baud and publishing to a local mosquitto: value change
 #                     to MQTT arrival against one cycle + 10 ms, CPU, memory
+#   zamgate poll classes  the same plant with every tenth gate read every second
+#                     and the rest every minute: the fast gates' period against
+#                     their interval (goal <= 1.1) and the line's busy share
 #   zamgate_modbus_bench  zamgate's Modbus face during the same paced poll:
 #                     reads of 100 holding registers by 10 clients (median
 #                     against 1 ms, p99 against 5 ms), the cycle with them
@@ -55,6 +58,9 @@ echo "== zamkt_poll_bench"
 
 echo "== zamgate on the benchmark plant (60 s)"
 bench/zamgate_figures.sh "$build" "$rows" 60
+
+echo "== zamgate's poll classes on the benchmark plant (90 s)"
+bench/zamgate_poll_classes.sh "$build" "$rows" 90
 
 echo "== zamgate_modbus_bench"
 "$build"/zamgate_modbus_bench --cycles 4 --clients 10 --report_out="$rows"

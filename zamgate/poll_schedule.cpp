@@ -62,8 +62,10 @@ bool PollSchedule::TakeIfDue(size_t request, Clock::time_point cycleStart) {
   } else {
     const double period = std::chrono::duration<double>(cycleStart - entry.lastSent).count();
     ClassFigures &figures = figures_[entry.pollClass];
-    // The spreading's one short period is not the class's pace.
-    if (entry.sends >= 2 || entry.intervalMs <= tickMs_) {
+    // The period after the first read is not the class's pace: the first
+    // cycle reads every gate, and a slow request's next read then takes its
+    // place in the interval.
+    if (entry.sends >= 2) {
       periodSums_[entry.pollClass] += period;
       ++figures.periods;
       figures.longestPeriodSeconds = std::max(figures.longestPeriodSeconds, period);
