@@ -18,6 +18,7 @@
 #include "zamgate/gateway_output.h"
 #include "zamgate/http_face.h"
 #include "zamgate/metrics.h"
+#include "zamgate/bacnet/face.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/mqtt_face.h"
 #include "zamgate/write_queue.h"
@@ -112,6 +113,10 @@ int CheckGatewayConfig(const GatewayConfig &config) {
     fprintf(stdout, "Modbus TCP %s:%d, unit %d, %zu gates mapped\n", config.modbus.address.c_str(), config.modbus.port,
             config.modbus.unitId, config.modbus.map.size());
   }
+  if (config.bacnet.enabled) {
+    fprintf(stdout, "BACnet/IP %s:%d, device %u, %zu objects\n", config.bacnet.address.c_str(), config.bacnet.port,
+            config.bacnet.deviceInstance, config.bacnet.map.size() + 1);
+  }
   fprintf(stdout, "%s\n", valid ? "configuration ok" : "configuration has invalid gates");
   return valid ? kGatewayOk : kGatewayInvalidGate;
 }
@@ -152,6 +157,17 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     EventLog::Note("Modbus TCP on " + config.modbus.address + ":" + std::to_string(modbus->port()) + ", unit " +
                    std::to_string(config.modbus.unitId) + ", " + std::to_string(config.modbus.map.size()) +
                    " gates mapped");
+  }
+  std::optional<BacnetFace> bacnetFace;
+  if (config.bacnet.enabled) {
+    bacnetFace.emplace(config.bacnet, store, writes);
+    if (!bacnetFace->Start(&error)) {
+      fprintf(stderr, "zamgate: %s\n", error.c_str());
+      return kGatewayFace;
+    }
+    EventLog::Note("BACnet/IP on " + config.bacnet.address + ":" + std::to_string(bacnetFace->port()) + ", device " +
+                   std::to_string(config.bacnet.deviceInstance) + ", " + std::to_string(config.bacnet.map.size()) +
+                   " gate objects");
   }
   std::optional<HttpFace> http;
   if (config.http.enabled) {
@@ -218,6 +234,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
 
   events.Add("stopping: status offline, port closed");
   if (modbus) modbus->Stop();
+  if (bacnetFace) bacnetFace->Stop();
   writes.Close();
   mqtt.Stop();
   if (http) http->Stop();

@@ -1,7 +1,7 @@
 // zamgate: an unattended N2 gateway. One process serves one serial port:
 //   zamgate --config FILE          run until SIGTERM or SIGINT
 //   zamgate --check-config FILE    check the file and every gate, touching neither port nor broker
-//   zamgate --print-map FILE       the Modbus register map as CSV
+//   zamgate --print-map FILE       the Modbus register map as CSV, then the BACnet objects
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,6 +9,7 @@
 #include <atomic>
 #include <string>
 
+#include "zamgate/bacnet/face.h"
 #include "zamgate/config.h"
 #include "zamgate/gateway.h"
 #include "zamgate/modbus_face.h"
@@ -23,7 +24,7 @@ int Usage(FILE *out, int code) {
   fprintf(out,
           "usage: zamgate --config FILE        run the gateway the file describes\n"
           "       zamgate --check-config FILE  check the file and parse every gate through the driver\n"
-          "       zamgate --print-map FILE     print the Modbus register map as CSV\n");
+          "       zamgate --print-map FILE     print the Modbus register map as CSV and the BACnet objects\n");
   return code;
 }
 
@@ -42,7 +43,15 @@ int main(int argc, char **argv) {
     return zamgate::kGatewayConfig;
   }
   if (strcmp(argv[1], "--check-config") == 0) return zamgate::CheckGatewayConfig(config);
-  if (strcmp(argv[1], "--print-map") == 0) return zamgate::PrintModbusMap(config, stdout, stderr);
+  if (strcmp(argv[1], "--print-map") == 0) {
+    if (config.bacnet.enabled && !config.modbus.enabled) {
+      zamgate::PrintBacnetMap(config, stdout);
+      return 0;
+    }
+    const int code = zamgate::PrintModbusMap(config, stdout, stderr);
+    zamgate::PrintBacnetMap(config, stdout);
+    return code;
+  }
 
   // A request in progress finishes (the driver retries through interrupted
   // waits); the gateway stops before the next one.

@@ -1,0 +1,84 @@
+#include "zamgate/bacnet/face.h"
+
+#include <unordered_map>
+
+#include "zamgate/event_log.h"
+
+namespace zamgate {
+namespace {
+
+bacnet::GateReading ReadingOf(const GateState &gate) {
+  bacnet::GateReading reading;
+  reading.good = gate.quality == Quality::kGood;
+  reading.hasValue = gate.hasValue;
+  reading.value = gate.value.type == kGateReal ? gate.value.real : static_cast<double>(gate.value.integer);
+  reading.type = gate.value.type;
+  reading.kind = gate.meaning.kind;
+  reading.gas = gate.gas;
+  return reading;
+}
+
+bacnet::WriteEnd EndOf(WriteOutcome outcome) {
+  switch (outcome) {
+    case WriteOutcome::kVerified:
+    case WriteOutcome::kWritten:
+      return bacnet::WriteEnd::kDone;
+    case WriteOutcome::kNoReply:
+      return bacnet::WriteEnd::kNoReply;
+    default:
+      return bacnet::WriteEnd::kRefused;
+  }
+}
+
+}  // namespace
+
+std::vector<bacnet::GateInfo> BacnetGates(const GatewayConfig &config) {
+  std::vector<bacnet::GateInfo> gates;
+  for (size_t i = 0; i < config.gates.size(); ++i) {
+    const n2host::GateSpec &spec = config.gates[i];
+    gates.push_back({spec.name, spec.gas, spec.type, i < config.gateOptions.size() && config.gateOptions[i].writable});
+  }
+  return gates;
+}
+
+void PrintBacnetMap(const GatewayConfig &config, FILE *out) {
+  if (!config.bacnet.enabled) return;
+  fputs(bacnet::MapText(config.bacnet, BacnetGates(config)).c_str(), out);
+}
+
+BacnetFace::BacnetFace(const bacnet::BacnetConfig &config, GateStore &store, WriteQueue &queue) {
+  std::vector<bacnet::GateReading> readings;
+  for (size_t i = 0; i < store.gateCount(); ++i) {
+    GateState gate = store.Gate(i);
+    readings.push_back(ReadingOf(gate));
+    // The store's value type is the gate's type once read; before, the configured one.
+    if (!gate.hasValue) readings.back().type = queue.gate(i).type;
+  }
+  auto submit = [this, &queue](size_t gate, const std::string &text, uint64_t ticket, std::string *reason) {
+    bacnet::Server *server = server_.get();
+    SubmitResult submitted = queue.Submit(queue.gate(gate).spec.name, text, "bacnet", [server, ticket](const WriteResult &result) {
+      server->WriteFinished(ticket, EndOf(result.outcome), result.text);
+    });
+    if (!submitted.queued) *reason = submitted.reason;
+    return submitted.queued;
+  };
+  server_ = std::make_unique<bacnet::Server>(config, std::move(readings), submit,
+                                             [](const std::string &text) { EventLog::Note(text); });
+  // The listener hears the gate by name; the index is looked up once here.
+  auto indexes = std::make_shared<std::unordered_map<std::string, size_t>>();
+  for (size_t i = 0; i < store.gateCount(); ++i) (*indexes)[store.Gate(i).name] = i;
+  bacnet::Server *server = server_.get();
+  store.AddGateListener([server, indexes, &queue](const GateState &gate) {
+    auto found = indexes->find(gate.name);
+    if (found == indexes->end()) return;
+    bacnet::GateReading reading = ReadingOf(gate);
+    if (!gate.hasValue) reading.type = queue.gate(found->second).type;
+    server->GateChanged(found->second, reading);
+  });
+}
+
+bool BacnetFace::Start(std::string *error) { return server_->Start(error); }
+
+void BacnetFace::Stop() { server_->Stop(); }
+
+}  // namespace zamgate
