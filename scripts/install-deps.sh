@@ -36,8 +36,22 @@ command -v chromium >/dev/null || packages+=(chromium)
 # zamgate's Modbus TCP face: libmodbus; mbpoll for its tests and guide.
 [ -f /usr/include/modbus/modbus.h ] || packages+=(libmodbus-dev)
 command -v mbpoll >/dev/null || packages+=(mbpoll)
+# zamgate's BACnet/IP face is tested against the npm package
+# @bacnet-js/client: Node and npm, then the package as
+# tests/bacnet/package-lock.json pins it (nothing is fetched at test time).
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+
+install_node_packages() {
+  local folder
+  folder="$(cd "$(dirname "$0")/.." && pwd)/tests/bacnet"
+  [ -d "$folder/node_modules/@bacnet-js/client" ] && return 0
+  echo "installing the npm packages of tests/bacnet"
+  (cd "$folder" && npm ci --no-audit --no-fund --silent)
+}
 
 if [ ${#packages[@]} -eq 0 ]; then
+  install_node_packages
   exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
@@ -48,3 +62,4 @@ echo "installing: ${packages[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq "${packages[@]}" >/dev/null
+install_node_packages

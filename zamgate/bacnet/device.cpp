@@ -110,17 +110,22 @@ void NpduTo(const Peer &peer, bool expectingReply, std::vector<uint8_t> *out) {
 
 }  // namespace
 
-bool WriteText(double value, bool digitalGate, bool realGate, std::string *text) {
+bool WriteText(double value, int gateType, std::string *text) {
   if (!std::isfinite(value)) return false;
-  if (realGate) {
-    char buffer[32];
+  char buffer[32];
+  if (gateType == kGateReal) {
+    if (fabs(value) > 3.4e38) return false;
     snprintf(buffer, sizeof buffer, "%.9g", static_cast<double>(static_cast<float>(value)));
     *text = buffer;
     return true;
   }
-  if (value != floor(value) || fabs(value) > 4.0e9) return false;
-  if (digitalGate && value != 0 && value != 1) return false;
-  char buffer[32];
+  // Whole numbers within the gate's type, as the object shows them: an
+  // int16 gate's -32768..32767, not the bit patterns above.
+  double low = -2147483648.0, high = 2147483647.0;
+  if (gateType == kGateDigital) low = 0, high = 1;
+  if (gateType == kGateInt16) low = -32768, high = 32767;
+  if (gateType == kGateUInt16) low = 0, high = 65535;
+  if (value != floor(value) || value < low || value > high) return false;
   snprintf(buffer, sizeof buffer, "%.0f", value);
   *text = buffer;
   return true;
@@ -647,6 +652,13 @@ bool Device::WriteProperty(const Apdu &apdu, Reader &reader, const Peer &from, c
     }
   }
 
+  if (number) {
+    std::string candidate, why;
+    if (!WriteText(*number, gate.type, &candidate) || (sink_ != nullptr && !sink_->Check(object.gate, candidate, &why))) {
+      return error(kClassProperty, kErrorValueOutOfRange);
+    }
+  }
+
   // The command goes into its slot; the point is written only when the
   // slot's value is the one in command.
   const size_t slot = priority - 1;
@@ -665,14 +677,17 @@ bool Device::WriteProperty(const Apdu &apdu, Reader &reader, const Peer &from, c
   const double after = CommandedValue(object, &anyAfter);
   std::string text;
   if (anyAfter) {
-    if (!WriteText(after, IsBinary(object.id.type), gate.type == kGateReal, &text)) {
+    if (!WriteText(after, gate.type, &text)) {
       object.priority[slot] = previous;
       return error(kClassProperty, kErrorValueOutOfRange);
     }
   } else if (gate.kind == n2host::PointKind::kOverride) {
     text = "";  // the last command relinquished: the override is released
   } else if (object.relinquishDefault && anyBefore) {
-    WriteText(after, IsBinary(object.id.type), gate.type == kGateReal, &text);
+    if (!WriteText(after, gate.type, &text)) {
+      object.priority[slot] = previous;
+      return error(kClassProperty, kErrorValueOutOfRange);
+    }
   } else {
     // Nothing to carry to the point: it keeps the last value commanded.
     EncodeSimpleAck(answer, apdu.invokeId, kWriteProperty);

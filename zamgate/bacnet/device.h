@@ -71,6 +71,13 @@ class WriteSink {
   // ticket comes back to Device::WriteDone. False, with the reason, when
   // the gateway's checks refuse it: nothing reaches the line then.
   virtual bool Submit(size_t gate, const std::string &valueText, uint64_t ticket, std::string *reason) = 0;
+  // The checks of a value alone, before a command is kept in its slot (a
+  // command below the one in control is not written yet, but must be one
+  // the point takes). False with the reason.
+  virtual bool Check(size_t gate, const std::string &valueText, std::string *reason) {
+    (void)gate, (void)valueText, (void)reason;
+    return true;
+  }
 };
 
 // How a queued write ended.
@@ -179,9 +186,9 @@ class Device {
 };
 
 // The value text a write of this number is submitted as, for a gate of
-// this kind; false when the number cannot be the gate's (not whole where
-// the gate holds whole numbers).
-bool WriteText(double value, bool digitalGate, bool realGate, std::string *text);
+// this data type; false when the number cannot be the gate's (not whole
+// where the gate holds whole numbers, or outside its type's range).
+bool WriteText(double value, int gateType, std::string *text);
 
 }  // namespace bacnet
 

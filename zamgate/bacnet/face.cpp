@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "host/common/stored_value.h"
 #include "zamgate/event_log.h"
 
 namespace zamgate {
@@ -54,15 +55,29 @@ BacnetFace::BacnetFace(const bacnet::BacnetConfig &config, GateStore &store, Wri
     // The store's value type is the gate's type once read; before, the configured one.
     if (!gate.hasValue) readings.back().type = queue.gate(i).type;
   }
-  auto submit = [this, &queue](size_t gate, const std::string &text, uint64_t ticket, std::string *reason) {
+  // The check the queue leaves to the driver, made here so that the answer
+  // is value-out-of-range: a real a System 91 point cannot hold.
+  auto check = [&queue](size_t gate, const std::string &text, std::string *reason) {
+    const n2host::Gate &target = queue.gate(gate);
+    double stored = 0, step = 0;
+    if (target.type == kGateReal && !target.meaning.n2open && !text.empty() &&
+        !n2host::N2RealOf(strtof(text.c_str(), nullptr), &stored, &step)) {
+      *reason = target.spec.name + ": out of range for an N2 real";
+      return false;
+    }
+    return true;
+  };
+  auto submit = [this, &queue, check](size_t gate, const std::string &text, uint64_t ticket, std::string *reason) {
+    if (!check(gate, text, reason)) return false;
     bacnet::Server *server = server_.get();
-    SubmitResult submitted = queue.Submit(queue.gate(gate).spec.name, text, "bacnet", [server, ticket](const WriteResult &result) {
-      server->WriteFinished(ticket, EndOf(result.outcome), result.text);
-    });
+    SubmitResult submitted =
+        queue.Submit(queue.gate(gate).spec.name, text, "bacnet", [server, ticket](const WriteResult &result) {
+          server->WriteFinished(ticket, EndOf(result.outcome), result.text);
+        });
     if (!submitted.queued) *reason = submitted.reason;
     return submitted.queued;
   };
-  server_ = std::make_unique<bacnet::Server>(config, std::move(readings), submit,
+  server_ = std::make_unique<bacnet::Server>(config, std::move(readings), submit, check,
                                              [](const std::string &text) { EventLog::Note(text); });
   // The listener hears the gate by name; the index is looked up once here.
   auto indexes = std::make_shared<std::unordered_map<std::string, size_t>>();

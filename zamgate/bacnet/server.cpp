@@ -35,8 +35,10 @@ struct Server::Mail {
   std::vector<Ended> ended;
 };
 
-Server::Server(const BacnetConfig &config, std::vector<GateReading> gates, Submitter submit, Logger logger)
-    : config_(config), device_(config_, std::move(gates)), submit_(std::move(submit)), logger_(std::move(logger)),
+Server::Server(const BacnetConfig &config, std::vector<GateReading> gates, Submitter submit, Checker check,
+               Logger logger)
+    : config_(config), device_(config_, std::move(gates)), submit_(std::move(submit)), check_(std::move(check)),
+      logger_(std::move(logger)),
       mail_(std::make_unique<Mail>()) {
   device_.SetWriteSink(this);
 }
@@ -49,6 +51,10 @@ bool Server::Submit(size_t gate, const std::string &valueText, uint64_t ticket, 
     return false;
   }
   return submit_(gate, valueText, ticket, reason);
+}
+
+bool Server::Check(size_t gate, const std::string &valueText, std::string *reason) {
+  return !check_ || check_(gate, valueText, reason);
 }
 
 bool Server::Start(std::string *error) {

@@ -34,7 +34,11 @@ class Server : public WriteSink {
   // Queues a write for the gateway; the server's WriteFinished is called when it ends.
   using Submitter = std::function<bool(size_t gate, const std::string &valueText, uint64_t ticket, std::string *reason)>;
 
-  Server(const BacnetConfig &config, std::vector<GateReading> gates, Submitter submit, Logger logger = nullptr);
+  // Checks a value alone (WriteSink::Check).
+  using Checker = std::function<bool(size_t gate, const std::string &valueText, std::string *reason)>;
+
+  Server(const BacnetConfig &config, std::vector<GateReading> gates, Submitter submit, Checker check,
+         Logger logger = nullptr);
   ~Server() override;
   Server(const Server &) = delete;
   Server &operator=(const Server &) = delete;
@@ -51,6 +55,7 @@ class Server : public WriteSink {
   void WriteFinished(uint64_t ticket, WriteEnd end, const std::string &text);
 
   bool Submit(size_t gate, const std::string &valueText, uint64_t ticket, std::string *reason) override;
+  bool Check(size_t gate, const std::string &valueText, std::string *reason) override;
 
  private:
   struct Mail;
@@ -65,6 +70,7 @@ class Server : public WriteSink {
   const BacnetConfig config_;
   Device device_;
   Submitter submit_;
+  Checker check_;
   Logger logger_;
   ServerCounters counters_;
   std::unique_ptr<Mail> mail_;

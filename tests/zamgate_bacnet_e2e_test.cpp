@@ -1,0 +1,266 @@
+// zamgate's BACnet/IP face end to end: zamgate polls the simulated plant
+// (n2sim) and an independent BACnet client (the npm package
+// @bacnet-js/client, driven by tests/bacnet/client.js) discovers the device,
+// reads and writes its objects and subscribes to changes. Writes must reach
+// the N2 line and be read back; refused writes must not.
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <sys/wait.h>
+
+#include "tests/zamgate_test_helpers.h"
+
+namespace {
+
+using namespace zamgate_test;
+
+const std::string kNode = "/usr/bin/node";
+const std::string kClient = std::string(ZAMKT_SOURCE_DIR) + "/tests/bacnet/client.js";
+
+// Object types and properties by number, as the client takes them.
+constexpr int kAnalogInput = 0, kAnalogValue = 2, kBinaryInput = 3, kBinaryValue = 5, kDevice = 8;
+constexpr int kPresentValue = 85, kStatusFlags = 111, kReliability = 103, kObjectName = 77, kUnits = 117;
+
+const std::string kGates = R"(
+[[gate]]
+name = "Room"
+gas = "001AI01AI"
+type = "real"
+[[gate]]
+name = "Setpoint"
+gas = "001PM01LSP"
+type = "real"
+writable = true
+[[gate]]
+name = "AD1"
+gas = "005AD001"
+type = "int16"
+writable = true
+[[gate]]
+name = "BO1"
+gas = "005BO001"
+type = "digital"
+writable = true
+[[gate]]
+name = "BI1"
+gas = "005BI001"
+type = "digital"
+[[gate]]
+name = "TC input"
+gas = "020TCGCAI1"
+type = "real"
+)";
+
+const std::string kBacnet = R"(
+[bacnet]
+listen = "127.0.0.1:0"
+device_instance = 1234
+device_name = "plant-bus1"
+[[bacnet.map]]
+gate = "Room"
+instance = 1
+[[bacnet.map]]
+gate = "Setpoint"
+instance = 2
+[[bacnet.map]]
+gate = "AD1"
+instance = 3
+[[bacnet.map]]
+gate = "BO1"
+instance = 1
+[[bacnet.map]]
+gate = "BI1"
+instance = 1
+[[bacnet.map]]
+gate = "TC input"
+instance = 4
+)";
+
+const std::vector<std::string> kPlant = {"--static", "--set", "value 5 AD 1 65531", "--set", "value 1 PM01 LSP 19.5",
+                                         "--set", "fault 20 silence 1"};
+
+int BacnetPort(const Gateway &gateway) {
+  const std::string log = gateway.Log();
+  const char *prefix = "BACnet/IP on 127.0.0.1:";
+  size_t at = log.find(prefix);
+  return at == std::string::npos ? 0 : atoi(log.c_str() + at + strlen(prefix));
+}
+
+// A loopback UDP port nobody uses now, for a client of its own.
+int FreeUdpPort() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// One run of the client; its JSON line (an object with "error" when it failed).
+json Client(int port, std::vector<std::string> args) {
+  args.insert(args.begin(), {kClient, std::to_string(port), std::to_string(FreeUdpPort())});
+  RunResult run = RunProgram(kNode, args);
+  json result = json::parse(run.out, nullptr, false);
+  if (result.is_discarded()) return json{{"error", "no JSON from the client: " + run.out + run.err}};
+  return result;
+}
+
+json Read(int port, int type, int instance, int property) {
+  return Client(port, {"read", std::to_string(type), std::to_string(instance), std::to_string(property)});
+}
+
+// The first value of a ReadProperty answer; null on an error.
+json FirstValue(const json &answer) {
+  if (!answer.contains("values") || answer["values"].empty()) return nullptr;
+  return answer["values"][0]["value"];
+}
+
+json Write(int port, int type, int instance, int tag, const std::string &value, int priority = 16) {
+  return Client(port, {"write", std::to_string(type), std::to_string(instance), std::to_string(kPresentValue),
+                       std::to_string(tag), value, std::to_string(priority)});
+}
+
+std::string ErrorOf(const json &answer) { return answer.value("error", std::string()); }
+
+class ZamgateBacnet : public ::testing::Test {
+ protected:
+  void StartGateway(const std::vector<std::string> &plant) {
+    ASSERT_EQ(access((std::string(ZAMKT_SOURCE_DIR) + "/tests/bacnet/node_modules/@bacnet-js/client").c_str(), F_OK), 0)
+        << "run scripts/install-deps.sh: it installs the BACnet client package";
+    sim_ = std::make_unique<Simulator>(plant);
+    ASSERT_FALSE(sim_->port().empty());
+    gateway_ = std::make_unique<Gateway>(GatewayConfigText("bus1", *sim_, broker_.port(), kGates, kBacnet));
+    port_ = BacnetPort(*gateway_);
+    ASSERT_GT(port_, 0) << gateway_->Log();
+    // The first cycle's values, once the poll has them.
+    ASSERT_TRUE(WaitUntil([&] { return FirstValue(Read(port_, kAnalogValue, 2, kPresentValue)) == 19.5; }, 20000))
+        << gateway_->Log();
+  }
+
+  Broker broker_;
+  std::unique_ptr<Simulator> sim_;
+  std::unique_ptr<Gateway> gateway_;
+  int port_ = 0;
+};
+
+TEST_F(ZamgateBacnet, DiscoveryAndReadsGiveThePlantsValues) {
+  StartGateway(kPlant);
+
+  json heard = Client(port_, {"whois"});
+  ASSERT_EQ(heard["iAm"].size(), 1u) << heard.dump();
+  EXPECT_EQ(heard["iAm"][0]["deviceId"], 1234);
+  EXPECT_EQ(heard["iAm"][0]["maxApdu"], 1476);
+  EXPECT_EQ(heard["iAm"][0]["segmentation"], 3);
+  EXPECT_EQ(Client(port_, {"whois", "1234", "1234"})["iAm"].size(), 1u);
+  EXPECT_EQ(Client(port_, {"whois", "2000", "3000"})["iAm"].size(), 0u) << "outside the range: no answer";
+
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogInput, 1, kPresentValue)), 21.5);
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogValue, 3, kPresentValue)), -5);
+  EXPECT_EQ(FirstValue(Read(port_, kDevice, 1234, kObjectName)), "plant-bus1");
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogInput, 1, kObjectName)), "Room");
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogInput, 1, kReliability)), 0);
+  json binary = Read(port_, kBinaryInput, 1, kPresentValue);
+  EXPECT_TRUE(FirstValue(binary).is_number()) << binary.dump();
+
+  // Station 20 never answers: its object tells of a communication failure.
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogInput, 4, kReliability)), 12);
+  json flags = FirstValue(Read(port_, kAnalogInput, 4, kStatusFlags));
+  EXPECT_EQ(flags["value"][0], 2) << "fault, and only fault: " << flags.dump();
+
+  // ReadPropertyMultiple: the device whole, and properties of two objects.
+  json multi = Client(port_, {"readmulti", R"([{"type": 8, "instance": 1234, "properties": [8]},
+                                              {"type": 0, "instance": 1, "properties": [85, 111, 117]},
+                                              {"type": 2, "instance": 2, "properties": [105]}])"});
+  ASSERT_TRUE(multi.contains("values")) << multi.dump();
+  ASSERT_EQ(multi["values"].size(), 3u) << multi.dump();
+  const std::string text = multi.dump();
+  EXPECT_GE(multi["values"][0]["values"].size(), 21u) << "every required property of the device: " << text;
+  EXPECT_EQ(multi["values"][1]["values"][0]["value"][0]["value"], 21.5) << text;
+  EXPECT_EQ(multi["values"][1]["values"][2]["value"][0]["value"], 95) << text;
+  EXPECT_GE(multi["values"][2]["values"].size(), 9u) << "required properties of a commandable object: " << text;
+
+  // Each error class.
+  EXPECT_TRUE(Contains(ErrorOf(Read(port_, kAnalogInput, 99, kPresentValue)), "Class:1 - Code:31"));
+  EXPECT_TRUE(Contains(ErrorOf(Read(port_, kAnalogInput, 1, 4000)), "Class:2 - Code:32"));
+  EXPECT_TRUE(Contains(ErrorOf(Client(port_, {"read", "0", "1", "85", "1"})), "Class:2 - Code:50"));
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogInput, 1, 4, "20")), "Class:2 - Code:40"));
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kBinaryValue, 1, 9, "2")), "Class:2 - Code:37"));
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 2, 9, "1")), "Class:2 - Code:9"));
+  EXPECT_EQ(gateway_->Stop(), 0);
+}
+
+TEST_F(ZamgateBacnet, WritesReachTheLineAndRefusedOnesDoNot) {
+  StartGateway(kPlant);
+
+  EXPECT_EQ(Write(port_, kAnalogValue, 2, 4, "22.5", 8), json({{"ok", true}})) << gateway_->Log();
+  EXPECT_EQ(Write(port_, kAnalogValue, 3, 4, "-300"), json({{"ok", true}}));
+  EXPECT_EQ(Write(port_, kBinaryValue, 1, 9, "1"), json({{"ok", true}}));
+  // Answered once read back: the next read holds the value.
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogValue, 2, kPresentValue)), 22.5);
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogValue, 3, kPresentValue)), -300);
+  EXPECT_EQ(FirstValue(Read(port_, kBinaryValue, 1, kPresentValue)), 1);
+  std::string log = gateway_->Log();
+  for (const char *write : {"write Setpoint = 22.5", "write AD1 = -300", "write BO1 = 1"}) {
+    EXPECT_TRUE(Contains(log, write)) << write << "\n" << log;
+  }
+  // The command sits in its slot of the priority array.
+  json slot = Client(port_, {"read", "2", "2", "87", "8"});
+  EXPECT_EQ(FirstValue(slot), 22.5) << slot.dump();
+
+  // A lower priority than the one in command is kept, not written.
+  EXPECT_EQ(Write(port_, kAnalogValue, 2, 4, "18", 12), json({{"ok", true}}));
+  // Relinquishing priority 8 puts priority 12's value in command.
+  EXPECT_EQ(Write(port_, kAnalogValue, 2, 0, "", 8), json({{"ok", true}}));
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogValue, 2, kPresentValue)), 18);
+
+  // Refused: beyond an int16, and beyond what a System 91 real holds, even
+  // below the command in control. An error answer, nothing on the line.
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 3, 4, "40000")), "Class:2 - Code:37"));
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 2, 4, "40000")), "Class:2 - Code:37"));
+  EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 3, 4, "1.5")), "Class:2 - Code:37"));
+  log = gateway_->Log();
+  EXPECT_FALSE(Contains(log, "AD1 = 40000"));
+  EXPECT_FALSE(Contains(log, "Setpoint = 40000"));
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogValue, 3, kPresentValue)), -300);
+  EXPECT_EQ(gateway_->Stop(), 0);
+}
+
+TEST_F(ZamgateBacnet, ChangesAreNotifiedToSubscribers) {
+  StartGateway(kPlant);
+  // A subscriber that listens for 6 s, started in the background.
+  TempFolder folder;
+  const std::string out = folder.File("cov.json");
+  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreeUdpPort()), "cov", "2", "2", "1", "60", "6"}, out);
+  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(out), "subscribed"); }, 10000)) << ReadFile(out);
+  EXPECT_EQ(Write(port_, kAnalogValue, 2, 4, "23.25"), json({{"ok", true}}));
+  int status = 0;
+  ASSERT_TRUE(WaitUntil([&] { return waitpid(subscriber, &status, WNOHANG) == subscriber; }, 20000));
+  const std::string text = ReadFile(out);
+  json heard = json::parse(text.substr(text.find('\n') + 1), nullptr, false);
+  ASSERT_FALSE(heard.is_discarded()) << text;
+  const json &notes = heard["notifications"];
+  // The first at once with the value then, one more once the write was read back.
+  ASSERT_GE(notes.size(), 2u) << text;
+  EXPECT_EQ(notes[0]["values"][0]["value"][0]["value"], 19.5) << text;
+  EXPECT_EQ(notes.back()["values"][0]["value"][0]["value"], 23.25) << text;
+  EXPECT_EQ(notes.back()["initiatingDeviceId"]["instance"], 1234) << text;
+  EXPECT_EQ(gateway_->Stop(), 0);
+}
+
+TEST_F(ZamgateBacnet, AMovingValueInTheSimulatorIsNotified) {
+  StartGateway({"--set", "value 1 PM01 LSP 19.5"});  // analog inputs move
+  TempFolder folder;
+  const std::string out = folder.File("cov.json");
+  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreeUdpPort()), "cov", "0", "1", "0", "60", "4"}, out);
+  int status = 0;
+  ASSERT_TRUE(WaitUntil([&] { return waitpid(subscriber, &status, WNOHANG) == subscriber; }, 20000));
+  const std::string text = ReadFile(out);
+  json heard = json::parse(text.substr(text.find('\n') + 1), nullptr, false);
+  ASSERT_FALSE(heard.is_discarded()) << text;
+  EXPECT_GE(heard["notifications"].size(), 2u) << text;
+}
+
+}  // namespace
