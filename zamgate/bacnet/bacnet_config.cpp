@@ -99,10 +99,10 @@ bool ReadEntry(const toml::table &entry, const std::vector<GateInfo> &gates, Con
     }
     if (IsBinary(found->type) != (gate->type == kGateDigital)) {
       return fail.At(*typeNode, "gate '" + name + "' is " + (gate->type == kGateDigital ? "digital" : "numeric") +
-                                    ": it cannot be a " + found->name);
+                                    ": it cannot be " + found->name);
     }
     if ((found->type == kAnalogValue || found->type == kBinaryValue) != gate->writable) {
-      return fail.At(*typeNode, "gate '" + name + "' is " + (gate->writable ? "" : "not ") + "writable: it is a " +
+      return fail.At(*typeNode, "gate '" + name + "' is " + (gate->writable ? "" : "not ") + "writable: its type is " +
                                     (gate->writable ? (IsBinary(found->type) ? "binary-value" : "analog-value")
                                                     : (IsBinary(found->type) ? "binary-input" : "analog-input")));
     }
@@ -232,13 +232,13 @@ bool ReadBacnetSection(const toml::table &root, const std::string &fileName, con
                              gates[config->map[id.first->second].gate].name + "' (" +
                              config->map[id.first->second].origin + ")");
     }
-    auto name = names.emplace(entry.name, k);
-    if (!name.second || entry.name == config->deviceName) {
-      return fail.At(at, "object name '" + entry.name + "' is used twice: object names are unique in a device");
-    }
     if (!mapped.emplace(entry.gate, k).second) {
       return fail.At(at, "gate '" + gates[entry.gate].name + "' is mapped twice (" +
                              config->map[mapped[entry.gate]].origin + ")");
+    }
+    auto name = names.emplace(entry.name, k);
+    if (!name.second || entry.name == config->deviceName) {
+      return fail.At(at, "object name '" + entry.name + "' is used twice: object names are unique in a device");
     }
   }
   return true;
@@ -257,21 +257,6 @@ std::string MapText(const BacnetConfig &config, const std::vector<GateInfo> &gat
     if (entry.relinquishDefault) out << "relinquish_default = " << *entry.relinquishDefault << "\n";
   }
   return out.str();
-}
-
-uint32_t DatabaseRevision(const BacnetConfig &config) {
-  uint32_t hash = 2166136261u;
-  auto mix = [&hash](uint32_t value) {
-    for (int i = 0; i < 4; ++i) hash = (hash ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
-  };
-  mix(config.deviceInstance);
-  for (const MapEntry &entry : config.map) {
-    mix(entry.type);
-    mix(entry.instance);
-    mix(static_cast<uint32_t>(entry.gate));
-    for (char c : entry.name) mix(static_cast<unsigned char>(c));
-  }
-  return hash & 0xFFFF;  // small enough to read at a glance
 }
 
 }  // namespace bacnet

@@ -81,9 +81,6 @@ bool ReadBacnetSection(const toml::table &root, const std::string &fileName, con
 // that keep the instance numbers when pasted into the configuration.
 std::string MapText(const BacnetConfig &config, const std::vector<GateInfo> &gates);
 
-// Changes whenever the map does: the Device object's Database_Revision.
-uint32_t DatabaseRevision(const BacnetConfig &config);
-
 }  // namespace bacnet
 
 #endif  // ZAMKT_ZAMGATE_BACNET_BACNET_CONFIG_H

@@ -131,6 +131,21 @@ bool WriteText(double value, int gateType, std::string *text) {
   return true;
 }
 
+uint32_t DatabaseRevision(const BacnetConfig &config) {
+  uint32_t hash = 2166136261u;
+  auto mix = [&hash](uint32_t value) {
+    for (int i = 0; i < 4; ++i) hash = (hash ^ ((value >> (8 * i)) & 0xFF)) * 16777619u;
+  };
+  mix(config.deviceInstance);
+  for (const MapEntry &entry : config.map) {
+    mix(entry.type);
+    mix(entry.instance);
+    mix(static_cast<uint32_t>(entry.gate));
+    for (char c : entry.name) mix(static_cast<unsigned char>(c));
+  }
+  return hash & 0xFFFF;  // small enough to read at a glance
+}
+
 Device::Device(const BacnetConfig &config, std::vector<GateReading> gates)
     : config_(config), deviceId_{kDevice, config.deviceInstance}, databaseRevision_(DatabaseRevision(config)),
       gates_(std::move(gates)), objectsOfGate_(gates_.size()) {

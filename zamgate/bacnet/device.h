@@ -185,6 +185,9 @@ class Device {
   DeviceCounters counters_;
 };
 
+// Changes whenever the map does: the Device object's Database_Revision.
+uint32_t DatabaseRevision(const BacnetConfig &config);
+
 // The value text a write of this number is submitted as, for a gate of
 // this data type; false when the number cannot be the gate's (not whole
 // where the gate holds whole numbers, or outside its type's range).
