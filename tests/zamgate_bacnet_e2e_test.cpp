@@ -8,6 +8,9 @@
 #include <string.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <thread>
+
 #include "tests/zamgate_test_helpers.h"
 
 namespace {
@@ -261,6 +264,57 @@ TEST_F(ZamgateBacnet, AMovingValueInTheSimulatorIsNotified) {
   json heard = json::parse(text.substr(text.find('\n') + 1), nullptr, false);
   ASSERT_FALSE(heard.is_discarded()) << text;
   EXPECT_GE(heard["notifications"].size(), 2u) << text;
+}
+
+TEST_F(ZamgateBacnet, AFloodFromOneAddressLeavesOthersAndThePollTheirShare) {
+  StartGateway(kPlant);
+  // 20000 ReadProperty requests from one socket, as fast as it can send them.
+  int flood = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<uint16_t>(port_));
+  const uint8_t request[] = {0x81, 0x0A, 0x00, 0x11, 0x01, 0x04, 0x00, 0x05, 0x01, 0x0C,
+                             0x0C, 0x00, 0x00, 0x00, 0x01, 0x19, 0x55};
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    for (int i = 0; i < 20000 && !done; ++i) {
+      sendto(flood, request, sizeof request, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+  });
+  // Meanwhile another client is answered, and a write is carried out.
+  EXPECT_EQ(FirstValue(Read(port_, kAnalogInput, 1, kPresentValue)), 21.5);
+  EXPECT_EQ(Write(port_, kAnalogValue, 2, 4, "20.5"), json({{"ok", true}})) << gateway_->Log();
+  done = true;
+  sender.join();
+  close(flood);
+  // And the poll went on: the write's value was read back by it.
+  EXPECT_TRUE(WaitUntil([&] { return FirstValue(Read(port_, kAnalogValue, 2, kPresentValue)) == 20.5; }, 10000));
+  EXPECT_EQ(gateway_->Stop(), 0);
+}
+
+TEST(ZamgateBacnetConfig, CheckConfigRefusesAClashWithItsLineAndPrintMapListsTheObjects) {
+  Simulator sim(kPlant);
+  TempFolder folder;
+  const std::string good = GatewayConfigText("bus1", sim, 1883, kGates, kBacnet);
+  WriteFile(folder.File("good.toml"), good);
+  RunResult check = RunProgram(kZamgate, {"--check-config", folder.File("good.toml")});
+  EXPECT_TRUE(Contains(check.out, "BACnet/IP 127.0.0.1:0, device 1234, 7 objects")) << check.out << check.err;
+  RunResult map = RunProgram(kZamgate, {"--print-map", folder.File("good.toml")});
+  EXPECT_EQ(map.exitCode, 0) << map.err;
+  EXPECT_TRUE(Contains(map.out, "# BACnet device 1234 'plant-bus1', 6 objects (explicit map)\n")) << map.out;
+  EXPECT_TRUE(Contains(map.out, "[[bacnet.map]]  # 005BO001\ngate = \"BO1\"\ntype = \"binary-value\"\ninstance = 1\n"))
+      << map.out;
+
+  // AD1 mapped again, on the instance of Setpoint.
+  const std::string bad = good + "[[bacnet.map]]\ngate = \"AD1\"\ninstance = 2\n";
+  WriteFile(folder.File("bad.toml"), bad);
+  RunResult refused = RunProgram(kZamgate, {"--check-config", folder.File("bad.toml")});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_TRUE(Contains(refused.err, "analog-value 2 of gate 'AD1' is taken by gate 'Setpoint'")) << refused.err;
+  int line = 1;
+  for (char c : good) line += c == '\n' ? 1 : 0;
+  EXPECT_TRUE(Contains(refused.err, "bad.toml:" + std::to_string(line) + ": ")) << refused.err;
 }
 
 }  // namespace
