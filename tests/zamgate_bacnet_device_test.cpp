@@ -281,6 +281,46 @@ TEST_F(DeviceTest, OnlyTheCommandInControlIsWritten) {
   EXPECT_EQ(sink_.writes.size(), 2u);
 }
 
+TEST(BacnetRelinquish, TheLastCommandRelinquishedReleasesAnOverrideOrWritesTheDefault) {
+  BacnetConfig config;
+  config.deviceInstance = 1;
+  config.deviceName = "dev";
+  config.map = {{0, kBinaryValue, 1, "AO1 override", 0, {}, ""}, {1, kAnalogValue, 2, "SP", 0, 21.0, ""}};
+  Device device(config, {{true, true, 0, kGateDigital, n2host::PointKind::kOverride, "005AO001_O"},
+                         {true, true, 19.5, kGateReal, n2host::PointKind::kPlain, "001PM01LSP"}});
+  FakeSink sink;
+  device.SetWriteSink(&sink);
+  const Peer peer{0x7F000001, 50000, false, 0, {}};
+  auto write = [&](ObjectId id, bool isNull, double value) {
+    Bytes npdu = {0x01, 0x04, 0x00, 0x05, 0x01, kWriteProperty};
+    Writer writer(&npdu);
+    writer.ContextObjectIdentifier(0, id);
+    writer.ContextEnumerated(1, 85);
+    writer.Opening(3);
+    if (isNull) {
+      writer.Null();
+    } else if (id.type == kBinaryValue) {
+      writer.Enumerated(static_cast<uint32_t>(value));
+    } else {
+      writer.Real(static_cast<float>(value));
+    }
+    writer.Closing(3);
+    std::vector<Outgoing> out;
+    device.Handle(npdu.data(), npdu.size(), peer, std::chrono::steady_clock::now(), &out);
+    device.WriteDone(sink.writes.empty() ? 0 : sink.writes.back().ticket, WriteEnd::kDone, "", &out);
+  };
+  write({kBinaryValue, 1}, false, 1);
+  write({kBinaryValue, 1}, true, 0);
+  ASSERT_EQ(sink.writes.size(), 2u);
+  EXPECT_EQ(sink.writes[0].text, "1");
+  EXPECT_EQ(sink.writes[1].text, "") << "the override is released";
+  write({kAnalogValue, 2}, false, 23);
+  write({kAnalogValue, 2}, true, 0);
+  ASSERT_EQ(sink.writes.size(), 4u);
+  EXPECT_EQ(sink.writes[2].text, "23");
+  EXPECT_EQ(sink.writes[3].text, "21") << "the relinquish default is written";
+}
+
 TEST_F(DeviceTest, SubscriptionsAreNotifiedBoundedAndExpire) {
   auto subscribe = [](uint32_t process, ObjectId id, bool confirmed, uint32_t lifetime) {
     Bytes body;

@@ -159,6 +159,7 @@ Device::Device(const BacnetConfig &config, std::vector<GateReading> gates)
     object.covIncrement = entry.covIncrement;
     object.relinquishDefault = entry.relinquishDefault;
     const GateReading &gate = gates_[entry.gate];
+    object.units = kUnitsNoUnits;
     if (gate.kind == n2host::PointKind::kScheduleTime) object.units = kUnitsMinutes;
     if (gate.kind == n2host::PointKind::kClockTime) object.units = kUnitsSeconds;
     object.description = "N2 " + gate.gas;
