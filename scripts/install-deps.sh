@@ -41,6 +41,8 @@ command -v mbpoll >/dev/null || packages+=(mbpoll)
 # tests/bacnet/package-lock.json pins it (nothing is fetched at test time).
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
+# Its tests decode the captured traffic with tshark: no malformed packet.
+command -v tshark >/dev/null || packages+=(tshark)
 
 install_node_packages() {
   local folder

@@ -5,6 +5,7 @@
 // the N2 line and be read back; refused writes must not.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <string.h>
 #include <sys/wait.h>
 
@@ -315,6 +316,75 @@ TEST(ZamgateBacnetConfig, CheckConfigRefusesAClashWithItsLineAndPrintMapListsThe
   int line = 1;
   for (char c : good) line += c == '\n' ? 1 : 0;
   EXPECT_TRUE(Contains(refused.err, "bad.toml:" + std::to_string(line) + ": ")) << refused.err;
+}
+
+// Sends one datagram from a socket of its own and waits (bounded) for the answer.
+std::vector<uint8_t> Exchange(int port, const std::vector<uint8_t> &datagram) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+  pollfd in = {fd, POLLIN, 0};
+  std::vector<uint8_t> answer(1600);
+  ssize_t size = poll(&in, 1, 3000) == 1 ? recv(fd, answer.data(), answer.size(), 0) : -1;
+  close(fd);
+  answer.resize(size > 0 ? static_cast<size_t>(size) : 0);
+  return answer;
+}
+
+TEST_F(ZamgateBacnet, TsharkFindsNoMalformedPacketInTheTraffic) {
+  if (access("/usr/bin/tshark", X_OK) != 0 || geteuid() != 0) GTEST_SKIP() << "tshark captures as root";
+  StartGateway(kPlant);
+  TempFolder folder;
+  const std::string capture = folder.File("bacnet.pcapng");
+  pid_t tshark = Spawn("/usr/bin/tshark", {"-i", "lo", "-f", "udp port " + std::to_string(port_), "-w", capture},
+                       folder.File("tshark.log"));
+  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(folder.File("tshark.log")), "Capturing on"); }, 20000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  // Every kind of answer: I-Am, ReadProperty and ReadPropertyMultiple
+  // acknowledgements, Simple-ACK, Errors, COV notifications ...
+  Client(port_, {"whois"});
+  Read(port_, kAnalogInput, 1, kPresentValue);
+  Read(port_, kDevice, 1234, 76);
+  Client(port_, {"readmulti", R"([{"type": 8, "instance": 1234, "properties": [8]},
+                                  {"type": 2, "instance": 2, "properties": [8]},
+                                  {"type": 5, "instance": 1, "properties": [8]},
+                                  {"type": 3, "instance": 1, "properties": [8]},
+                                  {"type": 0, "instance": 99, "properties": [85]}])"});
+  Write(port_, kAnalogValue, 2, 4, "20.5", 8);
+  Write(port_, kAnalogInput, 1, 4, "1");
+  Read(port_, kAnalogInput, 99, kPresentValue);
+  Client(port_, {"cov", "0", "1", "0", "60", "1"});
+  // ... Rejects and Aborts.
+  const std::vector<std::vector<uint8_t>> raw = {
+      {0x81, 0x0A, 0x00, 0x0A, 0x01, 0x04, 0x00, 0x05, 0x01, 0x1A},  // ReadRange: Reject
+      {0x81, 0x0A, 0x00, 0x0C, 0x01, 0x04, 0x08, 0x05, 0x02, 0x00, 0x01, 0x0C},  // segmented: Abort
+      {0x81, 0x0A, 0x00, 0x10, 0x01, 0x04, 0x00, 0x00, 0x03, 0x0E, 0x0C, 0x02, 0x00, 0x04, 0xD2, 0x1E},
+      {0x81, 0x0A, 0x00, 0x13, 0x01, 0x04, 0x00, 0x00, 0x04, 0x0E, 0x0C, 0x02, 0x00, 0x04, 0xD2, 0x1E, 0x09, 0x08,
+       0x1F},  // everything of the device, to a client that takes 50 octets: Abort
+  };
+  for (const auto &datagram : raw) EXPECT_FALSE(Exchange(port_, datagram).empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  kill(tshark, SIGINT);
+  int status = 0;
+  WaitUntil([&] { return waitpid(tshark, &status, WNOHANG) == tshark; }, 10000);
+
+  // The port is not 47808: tshark is told to decode it as BACnet/IP.
+  const std::string decodeAs = "udp.port==" + std::to_string(port_) + ",bvlc";
+  RunResult all = RunProgram("/usr/bin/tshark", {"-r", capture, "-d", decodeAs, "-Y", "bacapp || bacnet || bvlc"});
+  RunResult bad = RunProgram("/usr/bin/tshark", {"-r", capture, "-d", decodeAs, "-Y",
+                                                 "_ws.malformed || _ws.expert.severity >= error"});
+  int packets = 0;
+  for (char c : all.out) packets += c == '\n' ? 1 : 0;
+  EXPECT_GE(packets, 24) << all.out << all.err;
+  EXPECT_EQ(bad.out, "") << "malformed packets:\n" << bad.out;
+  EXPECT_TRUE(Contains(all.out, "Abort           segmentation-not-supported")) << all.out;
+  EXPECT_TRUE(Contains(all.out, "Reject          unrecognized-service")) << all.out;
+  EXPECT_TRUE(Contains(all.out, "unconfirmedCOVNotification")) << all.out;
+  EXPECT_EQ(gateway_->Stop(), 0);
 }
 
 }  // namespace
