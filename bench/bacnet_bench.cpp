@@ -4,7 +4,11 @@
 // over, each waiting for its answer. Measured: the time a client waits for
 // each answer (median and 99th percentile, against 1 ms and 5 ms), and the
 // poll cycle with the clients against the cycle without them (the BACnet
-// face must not slow the poll by more than 2 %).
+// face must not slow the poll by more than 2 %). Meanwhile a subscriber
+// takes COV notifications of the DX9100's clock time (001RTCLTIME), which
+// n2sim keeps on the host's clock: the value names the second it became
+// current, so its arrival less that second is the time from a value
+// changing in n2sim to its notification (against one cycle + 10 ms).
 //
 //   zamgate_bacnet_bench [--cycles N] [--clients N] [--client-pause-ms N]
 //                        [--baud N] [--report_out FILE]
@@ -20,6 +24,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,7 +170,9 @@ struct Mapped {
 std::string Configuration(const std::string &folder, std::vector<Mapped> *objects) {
   std::istringstream lines(ReadText(ZAMKT_SOURCE_DIR "/bench/plant/gates.csv"));
   std::map<std::string, int> seen;
-  std::string csv, map;
+  // The clock probe first, as object analog-input 1.
+  std::string csv = "Clock probe,001RTCLTIME,auto\n", map = "[[bacnet.map]]\ngate = \"Clock probe\"\ninstance = 1\n";
+  objects->push_back({0, 1});
   for (std::string line; std::getline(lines, line);) {
     if (line.empty() || line[0] == '#' || line.rfind("name,", 0) == 0) continue;
     size_t comma = line.find(',');
@@ -203,6 +210,46 @@ bool Ask(int fd, const sockaddr_in &to, const std::vector<uint8_t> &request) {
     if (size > 8 && answer[6] == 0x30 && answer[7] == request[8]) return true;
   }
   return false;
+}
+
+// Local seconds since midnight, now.
+double LocalSecondsOfDay() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + now.tv_nsec / 1e9;
+}
+
+// Subscribes (unconfirmed, no lifetime) to analog-input 1 and keeps, per
+// notification after the first, its arrival less the second its value names.
+void Subscriber(const sockaddr_in &to, const std::atomic<bool> &stop, std::vector<double> *latencies) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  const std::vector<uint8_t> subscribe = {0x81, 0x0A, 0x00, 0x15, 0x01, 0x04, 0x00, 0x05, 0x01, 0x05, 0x09,
+                                          0x01, 0x1C, 0x00, 0x00, 0x00, 0x01, 0x29, 0x00, 0x39, 0x00};
+  sendto(fd, subscribe.data(), subscribe.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+  int seen = 0;
+  while (!stop) {
+    pollfd in = {fd, POLLIN, 0};
+    if (poll(&in, 1, 100) != 1) continue;
+    uint8_t answer[1600];
+    ssize_t size = recv(fd, answer, sizeof answer, 0);
+    const double arrival = LocalSecondsOfDay();
+    // An unconfirmed COV notification: Present_Value (09 55), opening 2, a REAL.
+    if (size < 8 || answer[6] != 0x10 || answer[7] != 0x02) continue;
+    for (ssize_t i = 8; i + 8 < size; ++i) {
+      if (answer[i] != 0x09 || answer[i + 1] != 0x55 || answer[i + 2] != 0x2E || answer[i + 3] != 0x44) continue;
+      uint32_t bits = uint32_t{answer[i + 4]} << 24 | uint32_t{answer[i + 5]} << 16 | uint32_t{answer[i + 6]} << 8 |
+                      answer[i + 7];
+      float value;
+      memcpy(&value, &bits, sizeof value);
+      double late = arrival - value;
+      if (late < -43200) late += 86400;
+      if (++seen > 1) latencies->push_back(late);
+      break;
+    }
+  }
+  close(fd);
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -287,11 +334,14 @@ int main(int argc, char **argv) {
       latencies.insert(latencies.end(), mine.begin(), mine.end());
     });
   }
+  std::vector<double> covLatencies;
+  std::thread subscriber([&] { Subscriber(to, stop, &covLatencies); });
   printf("poll cycle with %d BACnet clients, mean of %d: ", options.clients, options.cycles);
   fflush(stdout);
   const double loaded = MeanCycle(httpPort, options.cycles);
   stop = true;
   for (std::thread &client : clients) client.join();
+  subscriber.join();
   printf("%s\n", bench::Duration(loaded).c_str());
 
   const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
@@ -299,6 +349,10 @@ int main(int argc, char **argv) {
          failures.load(), bench::Duration(median).c_str(), bench::Duration(p99).c_str(),
          bench::Duration(Percentile(latencies, 1.0)).c_str());
   printf("cycle with clients / without: %.4f\n", loaded / alone);
+  const double covMedian = Percentile(covLatencies, 0.5), covWorst = Percentile(covLatencies, 1.0);
+  printf("value change in n2sim to COV notification: %zu, median %s, worst %s (one cycle + 10 ms: %s)\n",
+         covLatencies.size(), bench::Duration(covMedian).c_str(), bench::Duration(covWorst).c_str(),
+         bench::Duration(loaded + 0.010).c_str());
 
   if (!options.reportOut.empty()) {
     const std::string clientsText = std::to_string(options.clients) + " clients";
@@ -309,6 +363,11 @@ int main(int argc, char **argv) {
                         1.0),
         bench::TimedRow("Paced poll cycle of the benchmark plant in zamgate with " + clientsText + " reading BACnet",
                         loaded, alone, "the same without BACnet clients", 1.02),
+        bench::TimedRow("BACnet: value change in n2sim to COV notification, median of " +
+                            std::to_string(covLatencies.size()),
+                        covMedian, loaded + 0.010, "one cycle + 10 ms", 1.0),
+        bench::TimedRow("BACnet: value change in n2sim to COV notification, worst", covWorst, loaded + 0.010,
+                        "one cycle + 10 ms", 1.0),
     };
     if (!bench::AppendRows(options.reportOut, rows)) return finish(1);
   }
