@@ -12,6 +12,8 @@
 #include <atomic>
 #include <thread>
 
+#include <httplib.h>
+
 #include "tests/zamgate_test_helpers.h"
 
 namespace {
@@ -193,6 +195,16 @@ TEST_F(ZamgateBacnet, DiscoveryAndReadsGiveThePlantsValues) {
   EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogInput, 1, 4, "20")), "Class:2 - Code:40"));
   EXPECT_TRUE(Contains(ErrorOf(Write(port_, kBinaryValue, 1, 9, "2")), "Class:2 - Code:37"));
   EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 2, 9, "1")), "Class:2 - Code:9"));
+
+  // The answers counted on /metrics and the status page.
+  httplib::Client http("127.0.0.1", gateway_->httpPort());
+  auto metrics = http.Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_TRUE(Contains(metrics->body, "zamgate_bacnet_errors_total{gateway=\"bus1\"} 6\n")) << metrics->body;
+  EXPECT_TRUE(Contains(metrics->body, "zamgate_bacnet_rejects_total{gateway=\"bus1\"} 0\n")) << metrics->body;
+  auto page = http.Get("/");
+  ASSERT_TRUE(page);
+  EXPECT_TRUE(Contains(page->body, "<h2>BACnet/IP</h2>\n<p>device 1234 'plant-bus1'")) << page->body;
   EXPECT_EQ(gateway_->Stop(), 0);
 }
 

@@ -176,6 +176,10 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
       http->AddMetricsText([&] { return ModbusMetricsText(config.gatewayId, modbus->counters().Snapshot()); });
       http->AddStatusSection([&] { return ModbusStatusHtml(config.modbus, modbus->port(), modbus->counters().Snapshot()); });
     }
+    if (bacnetFace) {
+      http->AddMetricsText([&] { return BacnetMetricsText(config.gatewayId, bacnetFace->counters()); });
+      http->AddStatusSection([&] { return BacnetStatusHtml(config.bacnet, bacnetFace->port(), bacnetFace->counters()); });
+    }
     if (!http->Start(&error)) {
       fprintf(stderr, "zamgate: %s\n", error.c_str());
       return kGatewayFace;

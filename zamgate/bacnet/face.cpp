@@ -3,7 +3,10 @@
 #include <unordered_map>
 
 #include "host/common/stored_value.h"
+#include <sstream>
+
 #include "zamgate/event_log.h"
+#include "zamgate/status_page.h"
 
 namespace zamgate {
 namespace {
@@ -95,5 +98,36 @@ BacnetFace::BacnetFace(const bacnet::BacnetConfig &config, GateStore &store, Wri
 bool BacnetFace::Start(std::string *error) { return server_->Start(error); }
 
 void BacnetFace::Stop() { server_->Stop(); }
+
+std::string BacnetMetricsText(const std::string &gatewayId, const bacnet::ServerCounters &counters) {
+  std::ostringstream out;
+  const std::string gateway = "gateway=\"" + gatewayId + "\"";
+  auto counter = [&](const char *name, const char *help, uint64_t value) {
+    out << "# HELP zamgate_bacnet_" << name << " " << help << "\n# TYPE zamgate_bacnet_" << name << " counter\n"
+        << "zamgate_bacnet_" << name << "{" << gateway << "} " << value << "\n";
+  };
+  counter("datagrams_total", "BACnet/IP datagrams received", counters.datagrams);
+  counter("malformed_total", "BACnet datagrams dropped: not BACnet/IP, too long", counters.malformed);
+  counter("limited_total", "BACnet datagrams dropped: the sender was over requests_per_s", counters.limited);
+  counter("requests_total", "BACnet requests handled", counters.requests);
+  counter("errors_total", "BACnet Error answers sent", counters.errors);
+  counter("rejects_total", "BACnet Reject answers sent", counters.rejects);
+  counter("aborts_total", "BACnet Abort answers sent", counters.aborts);
+  counter("notifications_total", "BACnet COV notifications sent", counters.notifications);
+  out << "# HELP zamgate_bacnet_subscriptions BACnet COV subscriptions now\n"
+      << "# TYPE zamgate_bacnet_subscriptions gauge\n"
+      << "zamgate_bacnet_subscriptions{" << gateway << "} " << counters.subscriptions << "\n";
+  return out.str();
+}
+
+std::string BacnetStatusHtml(const bacnet::BacnetConfig &config, int port, const bacnet::ServerCounters &counters) {
+  std::ostringstream out;
+  out << "<h2>BACnet/IP</h2>\n<p>device " << config.deviceInstance << " '" << HtmlEscape(config.deviceName) << "' on "
+      << HtmlEscape(config.address) << ":" << port << ", " << config.map.size() << " objects: " << counters.requests
+      << " requests, " << counters.errors << " errors, " << counters.rejects << " rejects, " << counters.aborts
+      << " aborts, " << counters.malformed << " malformed and " << counters.limited << " rate-limited datagrams, "
+      << counters.subscriptions << " COV subscriptions, " << counters.notifications << " notifications</p>\n";
+  return out.str();
+}
 
 }  // namespace zamgate

@@ -32,10 +32,17 @@ class BacnetFace {
   bool Start(std::string *error);
   void Stop();
   int port() const { return server_->port(); }
+  const bacnet::ServerCounters &counters() const { return server_->counters(); }
 
  private:
   std::unique_ptr<bacnet::Server> server_;
 };
+
+// The counters in the Prometheus text format, labelled with the gateway.
+std::string BacnetMetricsText(const std::string &gatewayId, const bacnet::ServerCounters &counters);
+
+// The counters as a section of the status page.
+std::string BacnetStatusHtml(const bacnet::BacnetConfig &config, int port, const bacnet::ServerCounters &counters);
 
 }  // namespace zamgate
 

@@ -266,6 +266,13 @@ void Server::Run() {
     for (const Outgoing &one : out) Send(one);
     out.clear();
     if (fds[0].revents & POLLIN) Receive(&out);
+    const DeviceCounters &device = device_.counters();
+    counters_.requests = device.requests;
+    counters_.errors = device.errors;
+    counters_.rejects = device.rejects;
+    counters_.aborts = device.aborts;
+    counters_.notifications = device.notifications;
+    counters_.subscriptions = device_.subscriptions();
   }
 }
 

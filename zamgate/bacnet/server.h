@@ -26,6 +26,13 @@ struct ServerCounters {
   std::atomic<uint64_t> malformed{0};  // not BACnet/IP, or too long
   std::atomic<uint64_t> limited{0};    // dropped: the sender was over its rate
   std::atomic<uint64_t> sent{0};
+  // The device's answers, copied after each round of the thread.
+  std::atomic<uint64_t> requests{0};
+  std::atomic<uint64_t> errors{0};
+  std::atomic<uint64_t> rejects{0};
+  std::atomic<uint64_t> aborts{0};
+  std::atomic<uint64_t> notifications{0};
+  std::atomic<uint64_t> subscriptions{0};  // now
 };
 
 class Server : public WriteSink {
