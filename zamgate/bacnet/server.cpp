@@ -156,8 +156,9 @@ void Server::Register() {
   nextRegistration_ = Now() + std::chrono::seconds(std::max(10, config_.bbmdTtlSeconds / 2));
 }
 
-bool Server::Allowed(uint32_t ip, uint16_t port, SteadyTime now) {
-  const uint64_t key = uint64_t{ip} << 16 | port;
+bool Server::Allowed(uint32_t ip, SteadyTime now) {
+  // By address, whatever the port: a host that floods from many ports is one sender.
+  const uint64_t key = ip;
   auto found = std::find_if(buckets_.begin(), buckets_.end(), [key](const auto &b) { return b.first == key; });
   if (found == buckets_.end()) {
     // Kept bounded: the least recently heard senders make room.
@@ -190,7 +191,7 @@ void Server::Receive(std::vector<Outgoing> *out) {
     const SteadyTime now = Now();
     const uint32_t ip = ntohl(from.sin_addr.s_addr);
     const uint16_t port = ntohs(from.sin_port);
-    if (!Allowed(ip, port, now)) {
+    if (!Allowed(ip, now)) {
       ++counters_.limited;
       continue;
     }

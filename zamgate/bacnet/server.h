@@ -71,7 +71,7 @@ class Server : public WriteSink {
   void SendRaw(uint32_t ip, uint16_t port, const std::vector<uint8_t> &datagram);
   void Receive(std::vector<Outgoing> *out);
   void Register();
-  bool Allowed(uint32_t ip, uint16_t port, SteadyTime now);
+  bool Allowed(uint32_t ip, SteadyTime now);
   void Wake();
 
   const BacnetConfig config_;
@@ -90,7 +90,7 @@ class Server : public WriteSink {
     double tokens = 0;
     SteadyTime at{};
   };
-  std::vector<std::pair<uint64_t, Bucket>> buckets_;  // by sender, bounded
+  std::vector<std::pair<uint64_t, Bucket>> buckets_;  // by sender's address, bounded
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
