@@ -66,6 +66,10 @@ bool Server::Start(std::string *error) {
   int yes = 1;
   setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &yes, sizeof yes);
+  // Room for a burst: datagrams of other clients are not lost behind a
+  // sender the rate limit is dropping (the system may grant less).
+  int receiveBuffer = 1 << 20;
+  setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(config_.port));
