@@ -411,4 +411,77 @@ TEST_F(ZamgateBacnet, TsharkFindsNoMalformedPacketInTheTraffic) {
   EXPECT_EQ(gateway_->Stop(), 0);
 }
 
+// A UDP socket on a free loopback port, for a BBMD or a client played by the test.
+struct UdpPeer {
+  UdpPeer() {
+    fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    port = ntohs(address.sin_port);
+  }
+  ~UdpPeer() { close(fd); }
+  // The next datagram within the time, and where it came from; empty when none came.
+  std::vector<uint8_t> Receive(int timeoutMs, int *fromPort = nullptr) {
+    pollfd in = {fd, POLLIN, 0};
+    std::vector<uint8_t> data(1600);
+    sockaddr_in from{};
+    socklen_t size = sizeof from;
+    ssize_t got = poll(&in, 1, timeoutMs) == 1
+                      ? recvfrom(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&from), &size)
+                      : -1;
+    data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    if (fromPort != nullptr) *fromPort = ntohs(from.sin_port);
+    return data;
+  }
+  void Send(int toPort, const std::vector<uint8_t> &data) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(toPort));
+    sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+  }
+  int fd = -1;
+  int port = 0;
+};
+
+TEST(ZamgateBacnetBbmd, RegistersAsAForeignDeviceAndAnswersForwardedRequestsAtTheirOrigin) {
+  Broker broker;
+  Simulator sim(kPlant);
+  ASSERT_FALSE(sim.port().empty());
+  UdpPeer bbmd, client;
+  const std::string section = "\n[bacnet]\nlisten = \"127.0.0.1:0\"\ndevice_instance = 99\nbbmd = \"127.0.0.1:" +
+                              std::to_string(bbmd.port) + "\"\nbbmd_ttl_s = 60\n";
+  Gateway gateway(GatewayConfigText("bus1", sim, broker.port(), kGates, section));
+  const int port = BacnetPort(gateway);
+  ASSERT_GT(port, 0) << gateway.Log();
+
+  // Register-Foreign-Device with the time-to-live, then an I-Am for the BBMD to distribute.
+  int from = 0;
+  EXPECT_EQ(bbmd.Receive(5000, &from), (std::vector<uint8_t>{0x81, 0x05, 0x00, 0x06, 0x00, 0x3C}));
+  EXPECT_EQ(from, port);
+  const std::vector<uint8_t> announced = bbmd.Receive(5000);
+  ASSERT_GE(announced.size(), 8u);
+  EXPECT_EQ(announced[1], 0x09) << "Distribute-Broadcast-To-Network";
+  EXPECT_EQ(std::vector<uint8_t>(announced.begin() + 6, announced.begin() + 8), (std::vector<uint8_t>{0x10, 0x00}));
+
+  // A Who-Is the BBMD forwards from a client: the I-Am goes to the client.
+  const uint8_t high = static_cast<uint8_t>(client.port >> 8), low = static_cast<uint8_t>(client.port);
+  bbmd.Send(port, {0x81, 0x04, 0x00, 0x0E, 127, 0, 0, 1, high, low, 0x01, 0x00, 0x10, 0x08});
+  const std::vector<uint8_t> iAm = client.Receive(5000);
+  ASSERT_GE(iAm.size(), 12u);
+  EXPECT_EQ(std::vector<uint8_t>(iAm.begin(), iAm.begin() + 2), (std::vector<uint8_t>{0x81, 0x0A}));
+  EXPECT_EQ(std::vector<uint8_t>(iAm.begin() + 6, iAm.begin() + 13),
+            (std::vector<uint8_t>{0x10, 0x00, 0xC4, 0x02, 0x00, 0x00, 0x63}));
+
+  // A refusal of the registration is logged.
+  bbmd.Send(port, {0x81, 0x00, 0x00, 0x06, 0x00, 0x30});
+  EXPECT_TRUE(WaitUntil([&] { return Contains(gateway.Log(), "refused the foreign-device registration"); }, 5000))
+      << gateway.Log();
+  EXPECT_EQ(gateway.Stop(), 0);
+}
+
 }  // namespace
