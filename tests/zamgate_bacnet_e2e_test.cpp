@@ -196,8 +196,37 @@ TEST_F(ZamgateBacnet, DiscoveryAndReadsGiveThePlantsValues) {
   EXPECT_TRUE(Contains(ErrorOf(Write(port_, kBinaryValue, 1, 9, "2")), "Class:2 - Code:37"));
   EXPECT_TRUE(Contains(ErrorOf(Write(port_, kAnalogValue, 2, 9, "1")), "Class:2 - Code:9"));
 
-  // The answers counted on /metrics and the status page.
+  // Every object's value and reliability, read at once, equal what the
+  // gateway publishes (/api/state, the store MQTT publishes from).
+  const std::vector<std::pair<std::string, std::pair<int, int>>> objects = {
+      {"Room", {kAnalogInput, 1}}, {"Setpoint", {kAnalogValue, 2}}, {"AD1", {kAnalogValue, 3}},
+      {"BO1", {kBinaryValue, 1}},  {"BI1", {kBinaryInput, 1}},      {"TC input", {kAnalogInput, 4}}};
+  json specs = json::array();
+  for (const auto &object : objects) {
+    specs.push_back({{"type", object.second.first}, {"instance", object.second.second}, {"properties", {85, 103}}});
+  }
+  json every = Client(port_, {"readmulti", specs.dump()});
   httplib::Client http("127.0.0.1", gateway_->httpPort());
+  auto state = http.Get("/api/state");
+  ASSERT_TRUE(state);
+  json published = json::parse(state->body);
+  ASSERT_EQ(every["values"].size(), objects.size()) << every.dump();
+  for (size_t i = 0; i < objects.size(); ++i) {
+    json gate;
+    for (const json &one : published["gates"]) {
+      if (one["name"] == objects[i].first) gate = one;
+    }
+    const json &read = every["values"][i]["values"];
+    const bool good = gate["quality"] == "good";
+    EXPECT_EQ(read[1]["value"][0]["value"], good ? 0 : 12) << objects[i].first << ": " << gate.dump();
+    if (!gate["value"].is_null()) {
+      EXPECT_EQ(static_cast<float>(read[0]["value"][0]["value"].get<double>()),
+                static_cast<float>(gate["value"].get<double>()))
+          << objects[i].first << ": " << gate.dump() << " " << read.dump();
+    }
+  }
+
+  // The answers counted on /metrics and the status page.
   auto metrics = http.Get("/metrics");
   ASSERT_TRUE(metrics);
   EXPECT_TRUE(Contains(metrics->body, "zamgate_bacnet_errors_total{gateway=\"bus1\"} 6\n")) << metrics->body;
