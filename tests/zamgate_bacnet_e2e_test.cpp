@@ -201,11 +201,11 @@ TEST_F(ZamgateBacnet, DiscoveryAndReadsGiveThePlantsValues) {
   const std::vector<std::pair<std::string, std::pair<int, int>>> objects = {
       {"Room", {kAnalogInput, 1}}, {"Setpoint", {kAnalogValue, 2}}, {"AD1", {kAnalogValue, 3}},
       {"BO1", {kBinaryValue, 1}},  {"BI1", {kBinaryInput, 1}},      {"TC input", {kAnalogInput, 4}}};
-  json specs = json::array();
+  json accesses = json::array();
   for (const auto &object : objects) {
-    specs.push_back({{"type", object.second.first}, {"instance", object.second.second}, {"properties", {85, 103}}});
+    accesses.push_back({{"type", object.second.first}, {"instance", object.second.second}, {"properties", {85, 103}}});
   }
-  json every = Client(port_, {"readmulti", specs.dump()});
+  json every = Client(port_, {"readmulti", accesses.dump()});
   httplib::Client http("127.0.0.1", gateway_->httpPort());
   auto state = http.Get("/api/state");
   ASSERT_TRUE(state);

@@ -45,11 +45,11 @@ async function main() {
       return finish({ values: result.values });
     }
     case 'readmulti': {
-      const specs = JSON.parse(args[0]).map((s) => ({
+      const accesses = JSON.parse(args[0]).map((s) => ({
         objectId: { type: s.type, instance: s.instance },
         properties: s.properties.map((id) => ({ id, index: 0xffffffff })),
       }));
-      const result = await client.readPropertyMultiple(receiver, specs);
+      const result = await client.readPropertyMultiple(receiver, accesses);
       return finish({ values: result.values });
     }
     case 'write': {

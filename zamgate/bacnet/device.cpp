@@ -542,7 +542,7 @@ void Device::ReadProperty(const Apdu &apdu, Reader &reader, std::vector<uint8_t>
 void Device::ReadPropertyMultiple(const Apdu &apdu, Reader &reader, std::vector<uint8_t> *answer) {
   std::vector<uint8_t> results;
   Writer out(&results);
-  int specifications = 0;
+  int objectsRead = 0;
   // The answer can never be longer than a datagram: stop building it there.
   while (!reader.AtEnd() && results.size() <= kMaxApdu) {
     ObjectId id;
@@ -589,9 +589,9 @@ void Device::ReadPropertyMultiple(const Apdu &apdu, Reader &reader, std::vector<
     }
     if (!reader.ok() || !reader.ReadClosing(1) || references == 0) break;
     out.Closing(1);
-    ++specifications;
+    ++objectsRead;
   }
-  if (!reader.ok() || specifications == 0 || (!reader.AtEnd() && results.size() <= kMaxApdu)) {
+  if (!reader.ok() || objectsRead == 0 || (!reader.AtEnd() && results.size() <= kMaxApdu)) {
     EncodeReject(answer, apdu.invokeId, reader.ok() ? kRejectMissingRequiredParameter : kRejectInvalidTag);
     return;
   }
