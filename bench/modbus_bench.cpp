@@ -159,7 +159,8 @@ bool ParseOptions(int argc, char **argv, Options *options) {
 
 // The benchmark plant's gate list with unique names (the plant lists one
 // gate twice, which the gateway refuses), and the first reals made writable
-// so that they can sit in holding registers.
+// so that they can sit in holding registers (not the inputs: the gateway
+// refuses to start with a read-only point listed as writable).
 std::string Configuration(const std::string &folder, int *mapped) {
   std::istringstream lines(ReadText(ZAMKT_SOURCE_DIR "/bench/plant/gates.csv"));
   std::map<std::string, int> seen;
@@ -171,7 +172,8 @@ std::string Configuration(const std::string &folder, int *mapped) {
     std::string name = line.substr(0, comma);
     if (++seen[name] > 1) name += " (" + std::to_string(seen[name]) + ")";
     csv += name + line.substr(comma) + "\n";
-    if (*mapped < kRealsMapped && line.find(",real") != std::string::npos) {
+    const bool input = name.size() > 6 && name.compare(name.size() - 6, 6, " input") == 0;
+    if (*mapped < kRealsMapped && line.find(",real") != std::string::npos && !input) {
       writable += std::string(writable.empty() ? "" : ", ") + "\"" + name + "\"";
       map += "[[modbus.map]]\ngate = \"" + name + "\"\ntable = \"holding\"\naddress = " + std::to_string(2 * *mapped) +
              "\n";

@@ -52,6 +52,20 @@ if(TARGET zamgate_core AND TARGET n2sim)
   target_link_libraries(zamgate_modbus_bench PRIVATE zamgate_core Threads::Threads)
   add_dependencies(zamgate_modbus_bench zamgate n2sim zamkt)
 endif()
+if(TARGET zamgate_core AND TARGET n2sim)
+  # zamgate's BACnet/IP face the same way: ReadProperty latency and the poll
+  # cycle with and without BACnet clients.
+  add_executable(zamgate_bacnet_bench ${CMAKE_SOURCE_DIR}/bench/bacnet_bench.cpp ${CMAKE_SOURCE_DIR}/bench/figure_rows.cpp)
+  target_include_directories(zamgate_bacnet_bench PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(zamgate_bacnet_bench PRIVATE ZAMKT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                                                          ZAMKT_BUILD_DIR="${CMAKE_BINARY_DIR}")
+  target_link_libraries(zamgate_bacnet_bench PRIVATE Threads::Threads)
+  add_dependencies(zamgate_bacnet_bench zamgate n2sim zamkt)
+endif()
+if(TARGET zamgate_bacnet_bench AND ZAMKT_TESTS)
+  add_test(NAME zamgate_bacnet_bench_smoke COMMAND zamgate_bacnet_bench --cycles 1 --clients 2 --baud 0)
+  set_tests_properties(zamgate_bacnet_bench_smoke PROPERTIES TIMEOUT 300 LABELS bench)
+endif()
 if(TARGET zamgate_modbus_bench AND ZAMKT_TESTS)
   # One unpaced cycle each way, two clients: that it still runs.
   add_test(NAME zamgate_modbus_bench_smoke COMMAND zamgate_modbus_bench --cycles 1 --clients 2 --baud 0)

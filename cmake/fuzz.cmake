@@ -48,6 +48,12 @@ foreach(fuzz_file ${ZAMKT_FUZZ_TARGETS})
     endif()
   endif()
   target_include_directories(${fuzz_name} PRIVATE ${CMAKE_SOURCE_DIR})
+  # The BACnet decoder and device are the gateway's, compiled in alone (no
+  # sockets, no threads); toml++ is header-only.
+  if(fuzz_name STREQUAL "bacnet_fuzz")
+    target_sources(${fuzz_name} PRIVATE ${CMAKE_SOURCE_DIR}/zamgate/bacnet/codec.cpp
+                                        ${CMAKE_SOURCE_DIR}/zamgate/bacnet/device.cpp)
+  endif()
   set_target_properties(${fuzz_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
   # The gateway's parsers of outside input (set payloads, Modbus requests)
   # link the gateway's own code.

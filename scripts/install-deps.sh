@@ -53,8 +53,24 @@ command -v strace >/dev/null || packages+=(strace)
 command -v adduser >/dev/null || [ -x /usr/sbin/adduser ] || packages+=(adduser)
 # promtool checks the gateway's /metrics text in its tests.
 command -v promtool >/dev/null || packages+=(prometheus)
+# zamgate's BACnet/IP face is tested against the npm package
+# @bacnet-js/client: Node and npm, then the package as
+# tests/bacnet/package-lock.json pins it (nothing is fetched at test time).
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+# Its tests decode the captured traffic with tshark: no malformed packet.
+command -v tshark >/dev/null || packages+=(tshark)
+
+install_node_packages() {
+  local folder
+  folder="$(cd "$(dirname "$0")/.." && pwd)/tests/bacnet"
+  [ -d "$folder/node_modules/@bacnet-js/client" ] && return 0
+  echo "installing the npm packages of tests/bacnet"
+  (cd "$folder" && npm ci --no-audit --no-fund --silent)
+}
 
 if [ ${#packages[@]} -eq 0 ]; then
+  install_node_packages
   exit 0
 fi
 if [ "$(id -u)" -ne 0 ]; then
@@ -65,3 +81,4 @@ echo "installing: ${packages[*]}"
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq "${packages[@]}" >/dev/null
+install_node_packages

@@ -17,6 +17,7 @@
 #include "host/common/station_types_file.h"
 #include "host/common/text_util.h"
 #include "zamgate/credentials.h"
+#include "zamgate/bacnet/face.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/toml_fields.h"
 
@@ -32,7 +33,7 @@ struct TableKeys {
   std::set<std::string> keys;
 };
 const TableKeys kKnownKeys[] = {
-    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "homeassistant"}},
+    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "bacnet", "homeassistant"}},
     {"homeassistant", {"discovery", "prefix"}},
     {"gateway", {"id", "driver"}},
     {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
@@ -559,7 +560,8 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
          ReadPoll(root, config, fail) && ReadGates(root, config, fail) && ReadWrites(root, config, fail) &&
          ReadMqtt(root, config, fail) && ReadHomeAssistant(root, config, fail) &&
          CheckGateTopicsAndClasses(root, config, fail) && ReadHttp(root, config, fail) &&
-         ReadModbusSection(root, fileName, ModbusGates(*config), &config->modbus, error);
+         ReadModbusSection(root, fileName, ModbusGates(*config), &config->modbus, error) &&
+         bacnet::ReadBacnetSection(root, fileName, BacnetGates(*config), config->gatewayId, &config->bacnet, error);
 }
 
 bool LoadConfig(const std::string &path, GatewayConfig *config, std::string *error) {

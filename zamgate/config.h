@@ -13,6 +13,7 @@
 #include "host/common/channel.h"
 #include "host/common/gate_list.h"
 #include "host/common/poller.h"
+#include "zamgate/bacnet/bacnet_config.h"
 #include "zamgate/modbus_config.h"
 
 namespace zamgate {
@@ -66,6 +67,7 @@ struct GatewayConfig {
   HttpConfig http;
   std::string driverPath;  // empty: libzamkt.so beside zamgate
   ModbusConfig modbus;     // [modbus]: the Modbus TCP face and its register map
+  bacnet::BacnetConfig bacnet;  // [bacnet]: the BACnet/IP face and its object map
 };
 
 // Parses the text of a configuration file. fileName prefixes messages and

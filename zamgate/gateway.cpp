@@ -25,6 +25,7 @@
 #include "zamgate/gateway_output.h"
 #include "zamgate/http_face.h"
 #include "zamgate/metrics.h"
+#include "zamgate/bacnet/face.h"
 #include "zamgate/modbus_face.h"
 #include "zamgate/mqtt_face.h"
 #include "zamgate/poll_schedule.h"
@@ -157,6 +158,10 @@ int CheckGatewayConfig(const GatewayConfig &config) {
                     "baud (about %.0f ms): cycles will run back to back\n",
             config.poll.intervalMs, plan.size(), config.channel.baud, cycleMs);
   }
+  if (config.bacnet.enabled) {
+    fprintf(stdout, "BACnet/IP %s:%d, device %u, %zu objects\n", config.bacnet.address.c_str(), config.bacnet.port,
+            config.bacnet.deviceInstance, config.bacnet.map.size() + 1);
+  }
   fprintf(stdout, "%s\n", valid ? "configuration ok" : "configuration has invalid gates");
   return valid ? kGatewayOk : kGatewayInvalidGate;
 }
@@ -203,6 +208,17 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
                    std::to_string(config.modbus.unitId) + ", " + std::to_string(config.modbus.map.size()) +
                    " gates mapped");
   }
+  std::optional<BacnetFace> bacnetFace;
+  if (config.bacnet.enabled) {
+    bacnetFace.emplace(config.bacnet, store, writes);
+    if (!bacnetFace->Start(&error)) {
+      fprintf(stderr, "zamgate: %s\n", error.c_str());
+      return kGatewayFace;
+    }
+    EventLog::Note("BACnet/IP on " + config.bacnet.address + ":" + std::to_string(bacnetFace->port()) + ", device " +
+                   std::to_string(config.bacnet.deviceInstance) + ", " + std::to_string(config.bacnet.map.size()) +
+                   " gate objects");
+  }
   std::optional<HttpFace> http;
   if (config.http.enabled) {
     http.emplace(config.http, store, metrics);
@@ -210,6 +226,10 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
     if (modbus) {
       http->AddMetricsText([&] { return ModbusMetricsText(config.gatewayId, modbus->counters().Snapshot()); });
       http->AddStatusSection([&] { return ModbusStatusHtml(config.modbus, modbus->port(), modbus->counters().Snapshot()); });
+    }
+    if (bacnetFace) {
+      http->AddMetricsText([&] { return BacnetMetricsText(config.gatewayId, bacnetFace->counters()); });
+      http->AddStatusSection([&] { return BacnetStatusHtml(config.bacnet, bacnetFace->port(), bacnetFace->counters()); });
     }
     if (!http->Start(&error)) {
       fprintf(stderr, "zamgate: %s\n", error.c_str());
@@ -333,6 +353,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   stopper.join();
 
   if (modbus) modbus->Stop();
+  if (bacnetFace) bacnetFace->Stop();
   writes.Close();
   mqtt.Stop(SteadyClock::now());
   if (http) http->Stop();

@@ -1,7 +1,7 @@
 // zamgate: an unattended N2 gateway. One process serves one serial port:
 //   zamgate --config FILE          run until SIGTERM or SIGINT
 //   zamgate --check-config FILE    check the file and every gate, touching neither port nor broker
-//   zamgate --print-map FILE       the Modbus register map as CSV
+//   zamgate --print-map FILE       the Modbus register map as CSV, then the BACnet objects
 //   zamgate --version              the version and the commit it was built from
 #include <signal.h>
 #include <stdio.h>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/common/version.h"
+#include "zamgate/bacnet/face.h"
 #include "zamgate/config.h"
 #include "zamgate/gateway.h"
 #include "zamgate/modbus_face.h"
@@ -25,7 +26,7 @@ int Usage(FILE *out, int code) {
   fprintf(out,
           "usage: zamgate --config FILE        run the gateway the file describes\n"
           "       zamgate --check-config FILE  check the file and parse every gate through the driver\n"
-          "       zamgate --print-map FILE     print the Modbus register map as CSV\n"
+          "       zamgate --print-map FILE     print the Modbus register map as CSV and the BACnet objects\n"
           "       zamgate --version            print the version and the commit zamgate was built from\n"
           "       zamgate --help               print this text\n");
   return code;
@@ -50,7 +51,15 @@ int main(int argc, char **argv) {
     return zamgate::kGatewayConfig;
   }
   if (strcmp(argv[1], "--check-config") == 0) return zamgate::CheckGatewayConfig(config);
-  if (strcmp(argv[1], "--print-map") == 0) return zamgate::PrintModbusMap(config, stdout, stderr);
+  if (strcmp(argv[1], "--print-map") == 0) {
+    if (config.bacnet.enabled && !config.modbus.enabled) {
+      zamgate::PrintBacnetMap(config, stdout);
+      return 0;
+    }
+    const int code = zamgate::PrintModbusMap(config, stdout, stderr);
+    zamgate::PrintBacnetMap(config, stdout);
+    return code;
+  }
 
   // A request in progress finishes (the driver retries through interrupted
   // waits); the gateway stops before the next one.
