@@ -219,10 +219,13 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
                    std::to_string(config.bacnet.deviceInstance) + ", " + std::to_string(config.bacnet.map.size()) +
                    " gate objects");
   }
+  // The poll classes, from the plan the poller makes of the same gates.
+  PollSchedule schedule(n2host::PlanPoll(gates, config.poll.blocks), gates, config.poll.intervalMs, config.pollClasses);
   std::optional<HttpFace> http;
   if (config.http.enabled) {
     http.emplace(config.http, store, metrics);
     http->AddMetricsText([&store] { return GateMetricsText(store.Snapshot(), WallClock::now()); });
+    if (schedule.active()) http->AddMetricsText([&] { return schedule.MetricsText(config.gatewayId); });
     if (modbus) {
       http->AddMetricsText([&] { return ModbusMetricsText(config.gatewayId, modbus->counters().Snapshot()); });
       http->AddStatusSection([&] { return ModbusStatusHtml(config.modbus, modbus->port(), modbus->counters().Snapshot()); });
@@ -248,11 +251,9 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   GatewayOutput output(store, events);
   output.SetFamilies([&channel](int32_t station) { return channel.StationFamily(station); });
   n2host::Poller poller(channel, gates, config.poll, output, stop);
-  PollSchedule schedule(poller.plan(), gates, config.poll.intervalMs, config.pollClasses);
   auto cycleStart = SteadyClock::now();
   if (schedule.active()) {
     poller.SetRequestFilter([&](size_t request) { return schedule.TakeIfDue(request, cycleStart); });
-    if (http) http->AddMetricsText([&] { return schedule.MetricsText(config.gatewayId); });
   }
   const int tickMs = schedule.active() ? schedule.tickMs() : config.poll.intervalMs;
   if (portMissing) {
