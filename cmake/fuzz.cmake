@@ -26,7 +26,7 @@ target_include_directories(zamkt_fuzz_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(zamkt_fuzz_support PRIVATE ${ZAMKT_FUZZ_FLAGS})
 
 file(GLOB ZAMKT_FUZZ_TARGETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/*_fuzz.cpp)
-set(ZAMKT_GATEWAY_FUZZ_TARGETS set_payload_fuzz modbus_request_fuzz)
+set(ZAMKT_GATEWAY_FUZZ_TARGETS set_payload_fuzz modbus_request_fuzz gate_list_fuzz)
 if(ZAMKT_LIBFUZZER AND TARGET zamgate_core)
   # Coverage inside the gateway's and the host's code too.
   target_compile_options(zamgate_core PRIVATE ${ZAMKT_FUZZ_FLAGS})

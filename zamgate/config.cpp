@@ -449,8 +449,11 @@ bool ReadHomeAssistant(const toml::table &root, GatewayConfig *config, ConfigRef
   if (!ok || section == nullptr) return ok;
   HomeAssistantConfig &out = config->homeAssistant;
   if (!GetBool(*section, "discovery", &out.discovery, fail) || !GetString(*section, "prefix", &out.prefix, fail)) return false;
-  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.back() == '/') {
-    return fail.At(*section->get("prefix"), "prefix must be a topic without + or # and without a trailing /");
+  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.front() == '/' ||
+      out.prefix.back() == '/' || out.prefix.find("//") != std::string::npos) {
+    return fail.At(*section->get("prefix"), "[homeassistant] prefix must be topic levels such as \"homeassistant\": no + "
+                                            "or #, no '/' at its start or end, no empty level; not '" +
+                                                n2host::Excerpt(out.prefix, 64) + "'");
   }
   return true;
 }
