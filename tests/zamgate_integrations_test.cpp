@@ -125,7 +125,7 @@ TEST(ZamgateIntegrationsConfig, TopicModesPollClassesAndDiscoveryAreChecked) {
       {"a class of text", "[poll.classes]\nfast = \"1s\"\n", "must be whole milliseconds"},
       {"discovery on", "[poll.classes]\nfast = 1000\n[homeassistant]\ndiscovery = true\nprefix = \"ha\"\n", ""},
       {"a discovery prefix with a wildcard", "[poll.classes]\nfast = 1000\n[homeassistant]\nprefix = \"ha/#\"\n",
-       "prefix must be a topic without + or #"},
+       "[homeassistant] prefix must be topic levels"},
       {"a misspelt key", "[poll.classes]\nfast = 1000\n[homeassistant]\ndiscover = true\n", "unknown key 'discover'"},
   };
   for (const ConfigCase &c : cases) {
