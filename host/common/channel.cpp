@@ -9,6 +9,7 @@
 
 #include "host/common/exit_cleanup.h"
 #include "host/common/exit_codes.h"
+#include "host/common/refusal.h"
 #include "host/common/serial_port_name.h"
 #include "host/common/station_types_file.h"
 
@@ -210,7 +211,8 @@ void Channel::Forward(bool toSink) {
     }
   }
   if (!toSink) return;
-  for (const DriverMessage &message : lastMessages_) {
+  // A refusal the driver got on each of its attempts is shown once.
+  for (const DriverMessage &message : CollapseRepeats(lastMessages_)) {
     if (sink_) sink_(message);
   }
 }

@@ -59,7 +59,13 @@ struct ScanOptions {
   int to = 254;
   std::string stationFile;             // write the station-type file of what was found
   std::vector<std::string> families;   // "ADDR=TYPE" the user confirms for System 91 stations
-  bool all = false;                    // the N2 Open initialisation at silent addresses too
+  bool all = false;                    // identify at addresses silent to the presence probe too
+  int probeTimeoutMs = 10;             // the presence probe's reply time-out
+  bool points = false;                 // list the points that answer
+  std::string gatesFile;               // write the gate list of those points
+  std::string configFile;              // write a zamgate configuration that uses it
+  std::string gatewayId = "bus1";      // the configuration's [gateway] id
+  bool force = false;                  // replace files that exist
   OutputFormat format = OutputFormat::kTable;
 };
 // Tries every address with a System 91 read and the N2 Open initialisation.

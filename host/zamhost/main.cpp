@@ -157,10 +157,17 @@ int main(int argc, char **argv) {
       ->type_name("ADDR=TYPE")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  scanCommand->add_flag("--all", scan.all, "try the N2 Open initialisation at addresses silent to the System 91 read too");
+  scanCommand->add_flag("--all", scan.all, "identify addresses silent to the presence probe too (slow: every family's tests)");
+  scanCommand->add_option("--probe-timeout", scan.probeTimeoutMs, "the presence probe's reply time-out in milliseconds")
+      ->default_val(10)
+      ->check(CLI::Range(10, 60000));
+  scanCommand->add_flag("--points", scan.points, "list each station's process points that answer");
+  scanCommand->add_option("--write-gates", scan.gatesFile, "write the points that answer as a gate list (CSV)");
+  scanCommand->add_option("--write-config", scan.configFile, "write a zamgate configuration (TOML) using the gate list");
+  scanCommand->add_option("--gateway-id", scan.gatewayId, "the [gateway] id of --write-config")->default_val("bus1");
+  scanCommand->add_flag("--force", scan.force, "replace files that exist and station lines the scan contradicts");
   addFormat(scanCommand, &scan.format, "table, csv or json (lines)");
   AddChannelOptions(scanCommand, &scan.channel, true);
-  scanCommand->get_option("--timeout")->default_val(50);
 
   zamhost::DemoOptions demo;
   CLI::App *demoCommand =
