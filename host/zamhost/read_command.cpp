@@ -8,6 +8,7 @@
 #include "host/common/gate_resolver.h"
 #include "host/common/gate_types.h"
 #include "host/common/poll_output.h"
+#include "host/common/refusal.h"
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
 #include "host/zamhost/interrupt.h"
@@ -45,7 +46,8 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
     const std::string type = GateTypeName(gate.type);
     if (!gate.valid) {
       ReportInvalidGate(gate);
-      std::string detail = gate.problems.empty() ? "" : gate.problems.front();
+      std::string detail;
+      for (const std::string &problem : gate.problems) detail += (detail.empty() ? "" : "; ") + problem;
       rows.Row({TimeStamp(), spec.gas, type, gate.station, "invalid gate", nullptr, nullptr, detail});
       if (exitCode == kExitOk) exitCode = kExitInvalidGate;
       continue;
@@ -62,9 +64,14 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
     ValueBuffer buffer;
     int32_t status = channel.Read(gate, &buffer);
     if (status != 0) {
-      std::string reason = channel.lastMessages().empty() ? "" : channel.lastMessages().back().text;
-      rows.Row({TimeStamp(), spec.gas, type, gate.station, StatusWord(status), nullptr, nullptr, reason});
-      if (status != kStatusNoReply || silentStations.insert(gate.station).second) {
+      // The station's own refusal says why; otherwise the driver's last word.
+      Refusal refusal = RefusalOf(channel.lastMessages());
+      std::string reason = refusal.refused ? "the station refused: " + refusal.reason
+                           : channel.lastMessages().empty() ? "" : channel.lastMessages().back().text;
+      rows.Row({TimeStamp(), spec.gas, type, gate.station, refusal.definite ? "refused" : StatusWord(status), nullptr,
+                nullptr, reason});
+      // A definite refusal needs no advice beyond its reason.
+      if ((status != kStatusNoReply && !refusal.definite) || (status == kStatusNoReply && silentStations.insert(gate.station).second)) {
         Warn(FailureAdvice(gate, status, options.channel));
       }
       // The driver's reason, with --quiet too.
