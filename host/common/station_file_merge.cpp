@@ -102,12 +102,10 @@ StationFileMerge MergeStationFile(const std::string &oldText, int from, int to,
     if (family.empty()) {
       result[address] = StationLine{"", CommentLine(address, "not identified: " + station.why)};
     } else if (family == "DX9100") {
-      result[address] = StationLine{"", CommentLine(address, "DX9100 (every station's default, not assigned)")};
+      // Every station's default: the file names it by leaving it out.
     } else {
       result[address] = StationLine{family, Line(address, family)};
     }
-    // A DX9100 needs no line: a file without one for it says the same.
-    const std::string wasFamily = was.empty() ? "DX9100" : was;
     const std::string isFamily = family.empty() ? "not identified" : family;
     if (before != old.end() && !was.empty() && was != family) {
       std::string change = "station " + std::to_string(address) + ": " + isFamily + " (was " + was + ")";
@@ -118,7 +116,6 @@ StationFileMerge MergeStationFile(const std::string &oldText, int from, int to,
     } else if (was.empty() && family.empty() && before == old.end()) {
       merge.changes.push_back("station " + std::to_string(address) + ": not identified (a comment)");
     }
-    (void)wasFamily;
   }
 
   std::string text = std::string(kHeader) + "\n";
