@@ -17,7 +17,7 @@ size_t LeadingDigits(std::string_view text) {
   return count;
 }
 
-bool IsN2OpenRegion(std::string_view text) {
+bool IsRegionMnemonic(std::string_view text) {
   for (const char *region : kN2OpenRegions) {
     if (text == region) return true;
   }
@@ -38,7 +38,7 @@ std::string DigitCountHint(const std::string &gas) {
   }
   // An N2 Open object: a region and a number of other than three digits.
   std::string_view rest = std::string_view(gas).substr(3);
-  if (!IsN2OpenRegion(rest.substr(0, 2))) return "";
+  if (!IsRegionMnemonic(rest.substr(0, 2))) return "";
   std::string_view number = rest.substr(2);
   const size_t objectDigits = LeadingDigits(number);
   if (objectDigits == 0 || objectDigits == 3) return "";
