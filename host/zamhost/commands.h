@@ -71,6 +71,16 @@ struct ScanOptions {
 // Tries every address with a System 91 read and the N2 Open initialisation.
 int RunScan(const GlobalOptions &global, const ScanOptions &options);
 
+struct ClockOptions {
+  ChannelOptions channel;
+  std::vector<int> stations;  // empty: every address is probed for a clock
+  bool sync = false;          // set the clocks from the host's first
+  int probeTimeoutMs = 10;    // the presence probe's reply time-out
+  OutputFormat format = OutputFormat::kTable;
+};
+// The clocks of DX9100 and TC9100 stations against the host's; --sync sets them.
+int RunClock(const GlobalOptions &global, const ClockOptions &options);
+
 struct DemoOptions {
   std::string simulator;   // empty: n2sim beside zamhost
   bool keepFolder = false; // leave the demo's folder (station-type file, gate list)

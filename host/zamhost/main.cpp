@@ -169,6 +169,19 @@ int main(int argc, char **argv) {
   addFormat(scanCommand, &scan.format, "table, csv or json (lines)");
   AddChannelOptions(scanCommand, &scan.channel, true);
 
+  zamhost::ClockOptions clock;
+  CLI::App *clockCommand =
+      AddCommand(app, "clock", "the stations' clocks (DX9100, TC9100) against the host's; --sync sets them");
+  clockCommand->add_option("stations", clock.stations, "station addresses (default: every station that answers)")
+      ->check(CLI::Range(1, 254))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  clockCommand->add_flag("--sync", clock.sync, "set each clock from the host's clock first");
+  clockCommand->add_option("--probe-timeout", clock.probeTimeoutMs, "the presence probe's reply time-out in milliseconds")
+      ->default_val(10)
+      ->check(CLI::Range(10, 60000));
+  addFormat(clockCommand, &clock.format, "table, csv or json (lines)");
+  AddChannelOptions(clockCommand, &clock.channel, true);
+
   zamhost::DemoOptions demo;
   CLI::App *demoCommand =
       AddCommand(app, "demo", "start the simulator n2sim and tour zamhost against its default plant");
@@ -197,5 +210,6 @@ int main(int argc, char **argv) {
   if (pollCommand->parsed()) return zamhost::RunPoll(global, poll);
   if (demoCommand->parsed()) return zamhost::RunDemo(global, demo);
   if (scanCommand->parsed()) return zamhost::RunScan(global, scan);
+  if (clockCommand->parsed()) return zamhost::RunClock(global, clock);
   return zamhost::kExitUsage;
 }
