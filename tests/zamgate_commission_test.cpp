@@ -76,3 +76,58 @@ TEST(ZamgateCommission, APlantWithGapsAndEveryFamilyIsPublishedFromTheScansFiles
 }
 
 }  // namespace
+
+namespace {
+
+using namespace zamhost_test;
+using namespace zamgate_test;
+
+// Station 1's clock as zamhost clock reports it: seconds ahead of the host's.
+long AheadOfHost(const Simulator &sim, int station, const std::string &args = "") {
+  std::vector<std::string> command = {"clock", "--port", sim.port(), "--station", "20=TC9100", "-f", "json"};
+  if (!args.empty()) command.push_back(args);
+  command.push_back(std::to_string(station));
+  RunResult clock = RunZamhost(command);
+  std::vector<std::string> rows = LinesWith(clock.out, "\"station\":" + std::to_string(station));
+  if (clock.exitCode != 0 || rows.empty()) {
+    ADD_FAILURE() << clock.out << clock.err;
+    return 99999;
+  }
+  return json::parse(rows.back())["ahead_s"].get<long>();
+}
+
+TEST(ZamgateClock, ZamhostShowsAndSetsTheClocksAndTheGatewayKeepsThem) {
+  TempFolder folder;
+  WriteFile(folder.File("clock.plant"), "station 1 DX9100 clock=-3600\nstation 20 TC9100\n");
+  Simulator sim({"--plant", folder.File("clock.plant")});
+  ASSERT_FALSE(sim.port().empty());
+  EXPECT_NEAR(AheadOfHost(sim, 1), -3600, 5) << "an hour behind";
+  EXPECT_NEAR(AheadOfHost(sim, 1, "--sync"), 0, 5);
+  EXPECT_NEAR(AheadOfHost(sim, 20, "--sync"), 0, 60) << "a TC9100 counts whole minutes";
+
+  // Put station 1 behind again; the gateway sets it after its first cycle.
+  RunResult back = RunZamhost({"write", "--port", sim.port(), "001RTCLTIME=00:00:01"});
+  ASSERT_EQ(back.exitCode, 0) << back.err;
+  Broker broker;
+  WriteFile(folder.File("gates.csv"), "a,001AI01AI,real\nt,020TCGCTEMP,real\n");
+  WriteFile(folder.File("zamgate.toml"), "[gateway]\nid = \"bus1\"\n[line]\nport = \"" + sim.port() +
+                                             "\"\ntimeout_ms = 200\nstations = { 20 = \"TC9100\" }\n[gates]\ncsv = "
+                                             "\"gates.csv\"\n[clock]\nsync_every_h = 24\n[mqtt]\nport = " +
+                                             std::to_string(broker.port()) + "\n[http]\nlisten = \"\"\n");
+  pid_t gateway = Spawn(kZamgate, {"--config", folder.File("zamgate.toml")}, folder.File("zamgate.log"));
+  EXPECT_TRUE(WaitUntil([&] { return Contains(ReadFile(folder.File("zamgate.log")), "clock of station 20 set"); }, 20000))
+      << ReadFile(folder.File("zamgate.log"));
+  EXPECT_EQ(StopProcess(gateway), 0);
+  EXPECT_TRUE(Contains(ReadFile(folder.File("zamgate.log")), "clock of station 1 set from the host's clock"))
+      << ReadFile(folder.File("zamgate.log"));
+  EXPECT_NEAR(AheadOfHost(sim, 1), 0, 5);
+
+  // A sync interval that is no number of hours is refused with its line.
+  WriteFile(folder.File("bad.toml"), "[gateway]\nid = \"bus1\"\n[line]\nport = \"NUL\"\n[gates]\ncsv = \"gates.csv\"\n"
+                                     "[clock]\nsync_every_h = -2\n");
+  RunResult bad = RunProgram(kZamgate, {"--check-config", folder.File("bad.toml")});
+  EXPECT_NE(bad.exitCode, 0);
+  EXPECT_TRUE(Contains(bad.err + bad.out, "bad.toml:8")) << bad.err << bad.out;
+}
+
+}  // namespace

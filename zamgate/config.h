@@ -13,6 +13,7 @@
 #include "host/common/channel.h"
 #include "host/common/gate_list.h"
 #include "host/common/poller.h"
+#include "zamgate/clock_sync.h"
 #include "zamgate/modbus_config.h"
 
 namespace zamgate {
@@ -57,6 +58,7 @@ struct GatewayConfig {
   HttpConfig http;
   std::string driverPath;  // empty: libzamkt.so beside zamgate
   ModbusConfig modbus;     // [modbus]: the Modbus TCP face and its register map
+  ClockConfig clock;       // [clock]: the stations' clocks set from the host's
 };
 
 // Parses the text of a configuration file. fileName prefixes messages and
