@@ -35,7 +35,9 @@ std::unique_ptr<Channel> OpenWith(Session &session, const ChannelOptions &base, 
 
 }  // namespace
 
-int RunClock(const GlobalOptions &global, const ClockOptions &options) {
+int RunClock(const GlobalOptions &global, const ClockOptions &given) {
+  ClockOptions options = given;
+  if (options.probeTimeoutMs <= 0) options.probeTimeoutMs = ProbeTimeoutMs(options.channel.baud);
   Session session(global);
   if (!session.Start()) return kExitDriver;
   SetStopGraceMs(options.channel.timeoutMs);

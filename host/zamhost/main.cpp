@@ -158,8 +158,10 @@ int main(int argc, char **argv) {
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   scanCommand->add_flag("--all", scan.all, "identify addresses silent to the presence probe too (slow: every family's tests)");
-  scanCommand->add_option("--probe-timeout", scan.probeTimeoutMs, "the presence probe's reply time-out in milliseconds")
-      ->default_val(10)
+  scanCommand
+      ->add_option("--probe-timeout", scan.probeTimeoutMs,
+                   "the presence probe's reply time-out in milliseconds (default: the probe's time on the line "
+                   "and 10 ms, 20 ms at 9600 baud)")
       ->check(CLI::Range(10, 60000));
   scanCommand->add_flag("--points", scan.points, "list each station's process points that answer");
   scanCommand->add_option("--write-gates", scan.gatesFile, "write the points that answer as a gate list (CSV)");
@@ -176,8 +178,9 @@ int main(int argc, char **argv) {
       ->check(CLI::Range(1, 254))
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   clockCommand->add_flag("--sync", clock.sync, "set each clock from the host's clock first");
-  clockCommand->add_option("--probe-timeout", clock.probeTimeoutMs, "the presence probe's reply time-out in milliseconds")
-      ->default_val(10)
+  clockCommand
+      ->add_option("--probe-timeout", clock.probeTimeoutMs,
+                   "the presence probe's reply time-out in milliseconds (default as for scan)")
       ->check(CLI::Range(10, 60000));
   addFormat(clockCommand, &clock.format, "table, csv or json (lines)");
   AddChannelOptions(clockCommand, &clock.channel, true);

@@ -12,9 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "host/common/commission_files.h"
 #include "host/common/exit_codes.h"
@@ -160,9 +163,25 @@ struct Station {
 
 // Identifies the station with the configured time-out. False when it did
 // not answer again (the presence probe's reply was a line fault).
-bool Identify(ScanChannel &channel, const ChannelOptions &options, int address, Station *station, int *code) {
+bool Identify(ScanChannel &channel, const ChannelOptions &options, int address, const Probe &presence, Station *station,
+              int *code) {
   std::string refusals;
   bool answered = false;
+  // A station that answered the System 91 probe with something other than a
+  // System 91 acknowledgement is most likely an N2 Open device: its
+  // initialisation is tried first, before three System 91 tests that would
+  // each cost it the driver's five attempts.
+  if (presence.status != kStatusOk && !presence.refusal.refused) {
+    if (!channel.Open({address}, "N2OPEN", options.timeoutMs, code)) return false;
+    Probe probe = channel.Read(Address(address) + kN2OpenProbe, kGateReal);
+    channel.Close();
+    if (!probe.initFailed && probe.status != kStatusNoReply) {
+      station->family = "N2OPEN";
+      station->answers = "N2 Open";
+      station->detail = "initialised";
+      return true;
+    }
+  }
   for (const char *family : kSystem91Order) {
     if (!channel.Open({address}, family, options.timeoutMs, code)) return false;
     const std::string test = FamilyTestPoint(family);
@@ -295,13 +314,37 @@ void PrintPoints(const ScanOptions &options, FILE *out, const Station &station) 
   fflush(out);
 }
 
+// Long enough for the replies to every attempt of a presence probe to have
+// arrived: the driver's five attempts, each the short time-out and a request
+// and reply of about 40 characters on the line.
+int DrainMs(const ScanOptions &options) {
+  constexpr int kAttempts = 5;
+  constexpr int kCharacters = 40;
+  constexpr int kBitsPerCharacter = 10;
+  const int baud = options.channel.baud > 0 ? options.channel.baud : 9600;
+  return kAttempts * (options.probeTimeoutMs + kCharacters * kBitsPerCharacter * 1000 / baud);
+}
+
 std::string Count(size_t n, const std::string &one, const std::string &many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
 
-int RunScan(const GlobalOptions &global, const ScanOptions &options) {
+int ProbeTimeoutMs(int baud) {
+  constexpr int kProbeCharacters = 10;
+  constexpr int kBitsPerCharacter = 10;
+  constexpr int kTurnaroundMs = 10;
+  constexpr int kUnitMs = 10;
+  const double lineMs = kProbeCharacters * kBitsPerCharacter * 1000.0 / std::max(baud, 1);
+  // To the nearest unit: 20 ms at 9600 baud, 30 ms at 4800.
+  const int units = static_cast<int>((lineMs + kTurnaroundMs) / kUnitMs + 0.5);
+  return std::max(units, 1) * kUnitMs;
+}
+
+int RunScan(const GlobalOptions &global, const ScanOptions &given) {
+  ScanOptions options = given;
+  if (options.probeTimeoutMs <= 0) options.probeTimeoutMs = ProbeTimeoutMs(options.channel.baud);
   if (options.from < 1 || options.to > 254 || options.from > options.to) {
     return Fail(kExitUsage, "--from and --to name addresses 1 to 254, the first not above the last");
   }
@@ -346,9 +389,14 @@ int RunScan(const GlobalOptions &global, const ScanOptions &options) {
     // The presence channel lets go of the port while the station is
     // identified with the configured time-out.
     presence.Close();
+    // Replies to the probe's earlier attempts may still be on their way
+    // (at 9600 baud a request alone takes longer than the short time-out):
+    // they must not be taken for the next request's reply. The driver drops
+    // what is waiting before it sends.
+    std::this_thread::sleep_for(std::chrono::milliseconds(DrainMs(options)));
     Station station;
     station.address = address;
-    bool found = Identify(confirm, options.channel, address, &station, &code);
+    bool found = Identify(confirm, options.channel, address, probe, &station, &code);
     if (code != kExitOk) return code;
     if (found) {
       auto claim = claimed.find(address);
