@@ -324,6 +324,18 @@ TEST_F(ZamhostCommission, ARefusedPointIsShownOnceWithItsReason) {
   EXPECT_FALSE(Contains(scan.out, "ErrorCode")) << scan.out;
 }
 
+TEST_F(ZamhostCommission, NumbersAndArticlesReadRight) {
+  TempFolder folder;
+  RunResult one = RunZamhost(
+      {"scan", "--port", sim_.port(), "--from", "5", "--to", "5", "--write-station-file", folder.File("one.int")});
+  EXPECT_TRUE(Contains(one.err, "wrote " + folder.File("one.int") + " (1 station assigned a family)")) << one.err;
+  EXPECT_TRUE(Contains(one.err, "1 of 1 address answers")) << one.err;
+  RunResult tc = RunZamhost({"read", "--port", sim_.port(), "020TCGCTEMP"});
+  EXPECT_TRUE(Contains(tc.err, "reads like a TC9100 point")) << tc.err;
+  RunResult xt = RunZamhost({"read", "--port", sim_.port(), "010XP01AI1"});
+  EXPECT_TRUE(Contains(xt.err, "reads like an XT9100 point")) << xt.err;
+}
+
 TEST(ZamhostReadme, CommandsComeInTheOrderANewcomerTypesThem) {
   std::string readme = ReadFile(std::string(ZAMKT_SOURCE_DIR) + "/README.md");
   size_t written = readme.find("--write-station-file plant.int");
