@@ -4,7 +4,9 @@
 // read with the configured one.
 #include <time.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "host/common/exit_codes.h"
 #include "host/common/poll_output.h"
@@ -65,6 +67,8 @@ int RunClock(const GlobalOptions &global, const ClockOptions &given) {
       if (ClockFamily(*quick, address).empty() || ReadStationClock(*quick, address, &ignored, &why) == kStatusNoReply) {
         continue;
       }
+      quick.reset();
+      std::this_thread::sleep_for(std::chrono::milliseconds(ProbeDrainMs(options.channel.baud, options.probeTimeoutMs)));
     }
     std::unique_ptr<Channel> channel = OpenWith(session, options.channel, options.channel.timeoutMs, true, &code);
     if (!channel) return code;

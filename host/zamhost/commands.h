@@ -76,6 +76,12 @@ struct ScanOptions {
 // line, and the replies it gave up on arrive during the next address's probe
 // and are taken for that station's.
 int ProbeTimeoutMs(int baud);
+// Long enough after a probe that got a reply for the replies to its other
+// attempts to have arrived: the driver's five attempts, each the probe's
+// time-out and a request and reply of about 40 characters on the line. The
+// driver drops what is waiting before it sends, so the next request's reply
+// is its own.
+int ProbeDrainMs(int baud, int probeTimeoutMs);
 
 // Tries every address with a System 91 read and the N2 Open initialisation.
 int RunScan(const GlobalOptions &global, const ScanOptions &options);

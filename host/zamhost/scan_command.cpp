@@ -314,17 +314,6 @@ void PrintPoints(const ScanOptions &options, FILE *out, const Station &station) 
   fflush(out);
 }
 
-// Long enough for the replies to every attempt of a presence probe to have
-// arrived: the driver's five attempts, each the short time-out and a request
-// and reply of about 40 characters on the line.
-int DrainMs(const ScanOptions &options) {
-  constexpr int kAttempts = 5;
-  constexpr int kCharacters = 40;
-  constexpr int kBitsPerCharacter = 10;
-  const int baud = options.channel.baud > 0 ? options.channel.baud : 9600;
-  return kAttempts * (options.probeTimeoutMs + kCharacters * kBitsPerCharacter * 1000 / baud);
-}
-
 std::string Count(size_t n, const std::string &one, const std::string &many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -340,6 +329,13 @@ int ProbeTimeoutMs(int baud) {
   // To the nearest unit: 20 ms at 9600 baud, 30 ms at 4800.
   const int units = static_cast<int>((lineMs + kTurnaroundMs) / kUnitMs + 0.5);
   return std::max(units, 1) * kUnitMs;
+}
+
+int ProbeDrainMs(int baud, int probeTimeoutMs) {
+  constexpr int kAttempts = 5;
+  constexpr int kCharacters = 40;
+  constexpr int kBitsPerCharacter = 10;
+  return kAttempts * (probeTimeoutMs + kCharacters * kBitsPerCharacter * 1000 / std::max(baud, 1));
 }
 
 int RunScan(const GlobalOptions &global, const ScanOptions &given) {
@@ -393,7 +389,7 @@ int RunScan(const GlobalOptions &global, const ScanOptions &given) {
     // (at 9600 baud a request alone takes longer than the short time-out):
     // they must not be taken for the next request's reply. The driver drops
     // what is waiting before it sends.
-    std::this_thread::sleep_for(std::chrono::milliseconds(DrainMs(options)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ProbeDrainMs(options.channel.baud, options.probeTimeoutMs)));
     Station station;
     station.address = address;
     bool found = Identify(confirm, options.channel, address, probe, &station, &code);
