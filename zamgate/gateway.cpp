@@ -13,7 +13,6 @@
 #include "host/common/gate_types.h"
 #include "host/common/poll_plan.h"
 #include "host/common/poller.h"
-#include "zamgate/clock_sync.h"
 #include "zamgate/event_log.h"
 #include "zamgate/gate_store.h"
 #include "zamgate/gateway_output.h"
