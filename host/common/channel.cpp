@@ -9,7 +9,6 @@
 
 #include "host/common/exit_cleanup.h"
 #include "host/common/exit_codes.h"
-#include "host/common/refusal.h"
 #include "host/common/serial_port_name.h"
 #include "host/common/station_types_file.h"
 
@@ -211,8 +210,7 @@ void Channel::Forward(bool toSink) {
     }
   }
   if (!toSink) return;
-  // A refusal the driver got on each of its attempts is shown once.
-  for (const DriverMessage &message : CollapseRepeats(lastMessages_)) {
+  for (const DriverMessage &message : lastMessages_) {
     if (sink_) sink_(message);
   }
 }

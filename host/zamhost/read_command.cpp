@@ -35,6 +35,10 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
   channel.SetSink(session.DefaultSink(), !global.verbose);
   int code = kExitOk;
   if (!OpenChannel(channel, options.channel, &code)) return code;
+  // A failed read's messages are shown by the loop below, a run of identical
+  // ones (a refusal the driver got on each of its five attempts) once.
+  const MessageSink show = session.DefaultSink();
+  if (!global.verbose) channel.SetSink({});
   SetStopGraceMs(options.channel.timeoutMs);
 
   // The code of the first failure decides the exit code.
@@ -63,6 +67,9 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
     }
     ValueBuffer buffer;
     int32_t status = channel.Read(gate, &buffer);
+    if (status != 0 && !global.verbose && show) {
+      for (const DriverMessage &message : CollapseRepeats(channel.lastMessages())) show(message);
+    }
     if (status != 0) {
       // The station's own refusal says why; otherwise the driver's last word.
       Refusal refusal = RefusalOf(channel.lastMessages());
