@@ -31,7 +31,7 @@ struct TableKeys {
   std::set<std::string> keys;
 };
 const TableKeys kKnownKeys[] = {
-    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "bacnet"}},
+    {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "bacnet", "clock"}},
     {"gateway", {"id", "driver"}},
     {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
     {"poll", {"interval_ms", "demote_after", "retry_every", "blocks", "reopen_first_ms", "reopen_max_ms"}},
@@ -463,7 +463,7 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
   }
   return CheckKeys(root, "", fail) && ReadGateway(root, config, fail) && ReadLine(root, config, fail) &&
          ReadPoll(root, config, fail) && ReadGates(root, config, fail) && ReadWrites(root, config, fail) &&
-         ReadMqtt(root, config, fail) && ReadHttp(root, config, fail) &&
+         ReadMqtt(root, config, fail) && ReadHttp(root, config, fail) && ReadClockSection(root, &config->clock, fail) &&
          ReadModbusSection(root, fileName, ModbusGates(*config), &config->modbus, error) &&
          bacnet::ReadBacnetSection(root, fileName, BacnetGates(*config), config->gatewayId, &config->bacnet, error);
 }

@@ -15,6 +15,7 @@
 #include "host/common/poller.h"
 #include "zamgate/bacnet/bacnet_config.h"
 #include "zamgate/modbus/modbus_config.h"
+#include "zamgate/core/clock_sync.h"
 
 namespace zamgate {
 
@@ -59,6 +60,7 @@ struct GatewayConfig {
   std::string driverPath;  // empty: libzamkt.so beside zamgate
   ModbusConfig modbus;     // [modbus]: the Modbus TCP face and its register map
   bacnet::BacnetConfig bacnet;  // [bacnet]: the BACnet/IP face and its object map
+  ClockConfig clock;       // [clock]: the stations' clocks set from the host's
 };
 
 // Parses the text of a configuration file. fileName prefixes messages and

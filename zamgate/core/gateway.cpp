@@ -314,11 +314,13 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
 
   EventLog::Note("gateway " + config.gatewayId + " polls " + std::to_string(gates.size()) + " gates on " +
                  config.channel.port + " every " + std::to_string(config.poll.intervalMs) + " ms");
+  ClockSync clocks(channel, gates, config.clock, events);
   poller.Start();
   for (int cycle = 1; !stop; ++cycle) {
     const auto cycleStart = SteadyClock::now();
     busySeconds = 0;
     poller.RunCycle(cycle);
+    clocks.AfterCycle();
     const double seconds = std::chrono::duration<double>(SteadyClock::now() - cycleStart).count();
     // The line's share of the cycle's time slot: the interval, or the cycle
     // itself when it runs longer.
