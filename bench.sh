@@ -29,6 +29,8 @@
 #   zamgate_bacnet_bench  zamgate's BACnet/IP face the same way: ReadProperty
 #                     by 10 clients (median against 1 ms, p99 against 5 ms),
 #                     the cycle with them against the cycle without (within 2 %)
+#   zamhost scan      a full scan of 1..254 on n2sim's default plant paced at
+#                     9600 baud, against 20 s
 #   callgrind         (when valgrind is installed) the driver's instructions
 #                     per single read, a figure that does not move with the
 #                     machine's load
@@ -47,7 +49,7 @@ echo "== fresh build ($build/)"
 rm -rf "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZAMKT_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target zamkt_bench zamkt_poll_bench zamgate n2sim zamgate_modbus_bench \
-  zamgate_bacnet_bench
+  zamgate_bacnet_bench zamhost
 
 rows=$(mktemp)
 trap 'rm -f "$rows" "$rows".cg' EXIT
@@ -65,6 +67,9 @@ bench/zamgate_figures.sh "$build" "$rows" 60
 
 echo "== zamgate's poll classes on the benchmark plant (90 s)"
 bench/zamgate_poll_classes.sh "$build" "$rows" 90
+
+echo "== zamhost scan of 1..254"
+bench/scan_figure.sh "$build" "$rows"
 
 echo "== zamgate_modbus_bench"
 "$build"/zamgate_modbus_bench --cycles 4 --clients 10 --report_out="$rows"

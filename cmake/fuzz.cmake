@@ -30,6 +30,9 @@ set(ZAMKT_GATEWAY_FUZZ_TARGETS set_payload_fuzz modbus_request_fuzz gate_list_fu
 if(ZAMKT_LIBFUZZER AND TARGET zamgate_core)
   # Coverage inside the gateway's and the host's code too.
   target_compile_options(zamgate_core PRIVATE ${ZAMKT_FUZZ_FLAGS})
+  foreach(face ${ZAMGATE_FACES})
+    target_compile_options(zamgate_${face} PRIVATE ${ZAMKT_FUZZ_FLAGS})
+  endforeach()
   target_compile_options(n2host PRIVATE ${ZAMKT_FUZZ_FLAGS})
 endif()
 foreach(fuzz_file ${ZAMKT_FUZZ_TARGETS})

@@ -15,10 +15,10 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
 #include "host/common/gate_list.h"
-#include "zamgate/gate_metrics.h"
-#include "zamgate/ha_discovery.h"
-#include "zamgate/payloads.h"
-#include "zamgate/status_page.h"
+#include "zamgate/http/gate_metrics.h"
+#include "zamgate/mqtt/ha_discovery.h"
+#include "zamgate/core/payloads.h"
+#include "zamgate/http/status_page.h"
 
 extern const char *const kFuzzSeeds[] = {
     "name,gas,type\nRoom,001AI01AI,real\n",

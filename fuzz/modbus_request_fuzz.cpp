@@ -16,11 +16,11 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
-#include "zamgate/gate_store.h"
-#include "zamgate/modbus_config.h"
-#include "zamgate/modbus_gateway_source.h"
-#include "zamgate/modbus_requests.h"
-#include "zamgate/write_queue.h"
+#include "zamgate/core/gate_store.h"
+#include "zamgate/modbus/modbus_config.h"
+#include "zamgate/modbus/modbus_gateway_source.h"
+#include "zamgate/modbus/modbus_requests.h"
+#include "zamgate/core/write_queue.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "fuzz/fuzz_target.h"
 #include "host/common/text_util.h"
 #include "host/common/value_text.h"
-#include "zamgate/payloads.h"
+#include "zamgate/core/payloads.h"
 
 extern const char *const kFuzzSeeds[] = {
     "0" "21.5", "1" "07:30", "2" "Mon-Fri", "3" "on", "4" "{\"value\": 22, \"id\": \"x1\"}",

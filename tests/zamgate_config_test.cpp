@@ -9,9 +9,9 @@
 #include "host/common/driver_log.h"
 #include "host/common/gate_resolver.h"
 #include "tests/zamgate_test_helpers.h"
-#include "zamgate/config.h"
-#include "zamgate/payloads.h"
-#include "zamgate/write_queue.h"
+#include "zamgate/core/config.h"
+#include "zamgate/core/payloads.h"
+#include "zamgate/core/write_queue.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 
 #include "tests/zamgate_test_helpers.h"
-#include "zamgate/config.h"
+#include "zamgate/core/config.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include "host/common/gate_list.h"
 #include "host/common/poll_plan.h"
 #include "tests/zamgate_test_helpers.h"
-#include "zamgate/config.h"
-#include "zamgate/gate_metrics.h"
-#include "zamgate/ha_discovery.h"
-#include "zamgate/payloads.h"
-#include "zamgate/poll_schedule.h"
-#include "zamgate/status_page.h"
-#include "zamgate/write_queue.h"
+#include "zamgate/core/config.h"
+#include "zamgate/http/gate_metrics.h"
+#include "zamgate/mqtt/ha_discovery.h"
+#include "zamgate/core/payloads.h"
+#include "zamgate/core/poll_schedule.h"
+#include "zamgate/http/status_page.h"
+#include "zamgate/core/write_queue.h"
 
 namespace {
 

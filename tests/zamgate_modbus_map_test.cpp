@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "driver/requests.h"
-#include "zamgate/modbus_config.h"
+#include "zamgate/modbus/modbus_config.h"
 
 namespace zamgate {
 namespace {

@@ -13,11 +13,11 @@
 
 #include "driver/requests.h"
 #include "tests/zamgate_modbus_client.h"
-#include "zamgate/gate_store.h"
-#include "zamgate/modbus_face.h"
-#include "zamgate/modbus_gateway_source.h"
-#include "zamgate/modbus_server.h"
-#include "zamgate/write_queue.h"
+#include "zamgate/core/gate_store.h"
+#include "zamgate/modbus/modbus_face.h"
+#include "zamgate/modbus/modbus_gateway_source.h"
+#include "zamgate/modbus/modbus_server.h"
+#include "zamgate/core/write_queue.h"
 
 namespace zamgate {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "host/common/version.h"
 #include "tests/zamhost_test_helpers.h"
-#include "zamgate/status_page.h"
+#include "zamgate/http/status_page.h"
 
 namespace {
 

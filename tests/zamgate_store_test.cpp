@@ -2,7 +2,7 @@
 // listeners hear of it: only a change of value or quality is news.
 #include <gtest/gtest.h>
 
-#include "zamgate/gate_store.h"
+#include "zamgate/core/gate_store.h"
 
 namespace {
 

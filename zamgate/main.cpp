@@ -12,9 +12,9 @@
 
 #include "host/common/version.h"
 #include "zamgate/bacnet/face.h"
-#include "zamgate/config.h"
-#include "zamgate/gateway.h"
-#include "zamgate/modbus_face.h"
+#include "zamgate/core/config.h"
+#include "zamgate/core/gateway.h"
+#include "zamgate/modbus/modbus_face.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <ctype.h>
 
+#include "host/common/address_hints.h"
 #include "host/common/gate_types.h"
 
 namespace n2host {
@@ -92,10 +93,11 @@ Gate ResolveGate(Channel &channel, const GateSpec &spec) {
                             (takes.empty() ? "" : "; it takes " + takes));
   }
   if (HasLowerCase(spec.gas)) gate.problems.push_back("gate addresses are written in upper case");
+  if (std::string hint = DigitCountHint(spec.gas); !hint.empty()) gate.problems.push_back(hint);
   std::string family = FamilySuggestedBy(spec.gas);
   if (!family.empty() && MentionsIllegalModule(gate.problems)) {
     std::string station = std::to_string(gate.station);
-    gate.problems.push_back("the address reads like an " + family + " point, but station " + station +
+    gate.problems.push_back("the address reads like " + std::string(family == "XT9100" ? "an " : "a ") + family + " point, but station " + station +
                             " is not one to the driver: name its family with --station " + station + "=" + family +
                             " or a station-type file (--station-types FILE)");
   }

@@ -143,7 +143,7 @@ std::vector<std::string> DescribePlan(const std::vector<PollRequest> &plan, cons
                     std::to_string(request.blockNumber) + " reads " + std::to_string(request.items) + " " +
                     GateTypeName(request.type) + " items at " + std::to_string(request.firstAddress) + ".." +
                     std::to_string(request.firstAddress + request.items - 1) + " for " +
-                    std::to_string(request.gates.size()) + " gates (" + gates[request.leader].spec.gas + " ...)");
+                    std::to_string(request.gates.size()) + (request.gates.size() == 1 ? " gate (" : " gates (") + gates[request.leader].spec.gas + " ...)");
   }
   lines.push_back(std::to_string(singles) + " single read" + (singles == 1 ? "" : "s") + " for " +
                   std::to_string(singleGates) + " gate" + (singleGates == 1 ? "" : "s") + "; " +

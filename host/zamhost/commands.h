@@ -59,11 +59,42 @@ struct ScanOptions {
   int to = 254;
   std::string stationFile;             // write the station-type file of what was found
   std::vector<std::string> families;   // "ADDR=TYPE" the user confirms for System 91 stations
-  bool all = false;                    // the N2 Open initialisation at silent addresses too
+  bool all = false;                    // identify at addresses silent to the presence probe too
+  int probeTimeoutMs = 0;              // the presence probe's reply time-out; 0: ProbeTimeoutMs()
+  bool points = false;                 // list the points that answer
+  std::string gatesFile;               // write the gate list of those points
+  std::string configFile;              // write a zamgate configuration that uses it
+  std::string gatewayId = "bus1";      // the configuration's [gateway] id
+  bool force = false;                  // replace files that exist
   OutputFormat format = OutputFormat::kTable;
 };
+// The presence probe's time-out on a line of the baud rate: the driver's
+// time-out runs from the moment the request is handed to the port, so it
+// covers the request's own time on the line (about 10 characters) and 10 ms
+// for the station to start its reply, to the nearest of the driver's units
+// of 10 ms (20 ms at 9600 baud). A shorter probe misses stations on a real
+// line, and the replies it gave up on arrive during the next address's probe
+// and are taken for that station's.
+int ProbeTimeoutMs(int baud);
+// Long enough after a probe that got a reply for the replies to its other
+// attempts to have arrived: the driver's five attempts, each the probe's
+// time-out and a request and reply of about 40 characters on the line. The
+// driver drops what is waiting before it sends, so the next request's reply
+// is its own.
+int ProbeDrainMs(int baud, int probeTimeoutMs);
+
 // Tries every address with a System 91 read and the N2 Open initialisation.
 int RunScan(const GlobalOptions &global, const ScanOptions &options);
+
+struct ClockOptions {
+  ChannelOptions channel;
+  std::vector<int> stations;  // empty: every address is probed for a clock
+  bool sync = false;          // set the clocks from the host's first
+  int probeTimeoutMs = 0;     // the presence probe's reply time-out; 0: ProbeTimeoutMs()
+  OutputFormat format = OutputFormat::kTable;
+};
+// The clocks of DX9100 and TC9100 stations against the host's; --sync sets them.
+int RunClock(const GlobalOptions &global, const ClockOptions &options);
 
 struct DemoOptions {
   std::string simulator;   // empty: n2sim beside zamhost

@@ -160,10 +160,33 @@ int main(int argc, char **argv) {
       ->type_name("ADDR=TYPE")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  scanCommand->add_flag("--all", scan.all, "try the N2 Open initialisation at addresses silent to the System 91 read too");
+  scanCommand->add_flag("--all", scan.all, "identify addresses silent to the presence probe too (slow: every family's tests)");
+  scanCommand
+      ->add_option("--probe-timeout", scan.probeTimeoutMs,
+                   "the presence probe's reply time-out in milliseconds (default: the probe's time on the line "
+                   "and 10 ms, 20 ms at 9600 baud)")
+      ->check(CLI::Range(10, 60000));
+  scanCommand->add_flag("--points", scan.points, "list each station's process points that answer");
+  scanCommand->add_option("--write-gates", scan.gatesFile, "write the points that answer as a gate list (CSV)");
+  scanCommand->add_option("--write-config", scan.configFile, "write a zamgate configuration (TOML) using the gate list");
+  scanCommand->add_option("--gateway-id", scan.gatewayId, "the [gateway] id of --write-config")->default_val("bus1");
+  scanCommand->add_flag("--force", scan.force, "replace files that exist and station lines the scan contradicts");
   addFormat(scanCommand, &scan.format, "table, csv or json (lines)");
   AddChannelOptions(scanCommand, &scan.channel, true);
-  scanCommand->get_option("--timeout")->default_val(50);
+
+  zamhost::ClockOptions clock;
+  CLI::App *clockCommand =
+      AddCommand(app, "clock", "the stations' clocks (DX9100, TC9100) against the host's; --sync sets them");
+  clockCommand->add_option("stations", clock.stations, "station addresses (default: every station that answers)")
+      ->check(CLI::Range(1, 254))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  clockCommand->add_flag("--sync", clock.sync, "set each clock from the host's clock first");
+  clockCommand
+      ->add_option("--probe-timeout", clock.probeTimeoutMs,
+                   "the presence probe's reply time-out in milliseconds (default as for scan)")
+      ->check(CLI::Range(10, 60000));
+  addFormat(clockCommand, &clock.format, "table, csv or json (lines)");
+  AddChannelOptions(clockCommand, &clock.channel, true);
 
   zamhost::DemoOptions demo;
   CLI::App *demoCommand =
@@ -193,5 +216,6 @@ int main(int argc, char **argv) {
   if (pollCommand->parsed()) return zamhost::RunPoll(global, poll);
   if (demoCommand->parsed()) return zamhost::RunDemo(global, demo);
   if (scanCommand->parsed()) return zamhost::RunScan(global, scan);
+  if (clockCommand->parsed()) return zamhost::RunClock(global, clock);
   return zamhost::kExitUsage;
 }

@@ -8,6 +8,7 @@
 #include "host/common/gate_resolver.h"
 #include "host/common/gate_types.h"
 #include "host/common/poll_output.h"
+#include "host/common/refusal.h"
 #include "host/zamhost/command_support.h"
 #include "host/zamhost/commands.h"
 #include "host/zamhost/interrupt.h"
@@ -34,6 +35,10 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
   channel.SetSink(session.DefaultSink(), !global.verbose);
   int code = kExitOk;
   if (!OpenChannel(channel, options.channel, &code)) return code;
+  // A failed read's messages are shown by the loop below, a run of identical
+  // ones (a refusal the driver got on each of its five attempts) once.
+  const MessageSink show = session.DefaultSink();
+  if (!global.verbose) channel.SetSink({});
   SetStopGraceMs(options.channel.timeoutMs);
 
   // The code of the first failure decides the exit code.
@@ -45,7 +50,8 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
     const std::string type = GateTypeName(gate.type);
     if (!gate.valid) {
       ReportInvalidGate(gate);
-      std::string detail = gate.problems.empty() ? "" : gate.problems.front();
+      std::string detail;
+      for (const std::string &problem : gate.problems) detail += (detail.empty() ? "" : "; ") + problem;
       rows.Row({TimeStamp(), spec.gas, type, gate.station, "invalid gate", nullptr, nullptr, detail});
       if (exitCode == kExitOk) exitCode = kExitInvalidGate;
       continue;
@@ -61,10 +67,18 @@ int RunRead(const GlobalOptions &global, const ReadOptions &options) {
     }
     ValueBuffer buffer;
     int32_t status = channel.Read(gate, &buffer);
+    if (status != 0 && !global.verbose && show) {
+      for (const DriverMessage &message : CollapseRepeats(channel.lastMessages())) show(message);
+    }
     if (status != 0) {
-      std::string reason = channel.lastMessages().empty() ? "" : channel.lastMessages().back().text;
-      rows.Row({TimeStamp(), spec.gas, type, gate.station, StatusWord(status), nullptr, nullptr, reason});
-      if (status != kStatusNoReply || silentStations.insert(gate.station).second) {
+      // The station's own refusal says why; otherwise the driver's last word.
+      Refusal refusal = RefusalOf(channel.lastMessages());
+      std::string reason = refusal.refused ? "the station refused: " + refusal.reason
+                           : channel.lastMessages().empty() ? "" : channel.lastMessages().back().text;
+      rows.Row({TimeStamp(), spec.gas, type, gate.station, refusal.definite ? "refused" : StatusWord(status), nullptr,
+                nullptr, reason});
+      // A definite refusal needs no advice beyond its reason.
+      if ((status != kStatusNoReply && !refusal.definite) || (status == kStatusNoReply && silentStations.insert(gate.station).second)) {
         Warn(FailureAdvice(gate, status, options.channel));
       }
       // The driver's reason, with --quiet too.

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "driver/requests.h"
-#include "zamgate/toml_fields.h"
+#include "zamgate/core/toml_fields.h"
 
 namespace bacnet {
 namespace {

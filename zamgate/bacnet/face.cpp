@@ -5,8 +5,8 @@
 #include "host/common/stored_value.h"
 #include <sstream>
 
-#include "zamgate/event_log.h"
-#include "zamgate/status_page.h"
+#include "zamgate/core/event_log.h"
+#include "zamgate/http/status_page.h"
 
 namespace zamgate {
 namespace {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "zamgate/bacnet/server.h"
-#include "zamgate/config.h"
-#include "zamgate/gate_store.h"
-#include "zamgate/write_queue.h"
+#include "zamgate/core/config.h"
+#include "zamgate/core/gate_store.h"
+#include "zamgate/core/write_queue.h"
 
 namespace zamgate {
 
