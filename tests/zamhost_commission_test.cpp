@@ -177,6 +177,13 @@ TEST(CommissionFiles, GateListParsesBackAndQuotesWhatNeedsIt) {
   ASSERT_EQ(gates.size(), 2u);
   EXPECT_EQ(gates[1].name, "a, \"b\"");
   EXPECT_EQ(gates[1].type, kGateReal);
+  // The metadata the point tables know: the role, and the poll class it sets.
+  EXPECT_EQ(gates[0].meta.description, "XT9100 input");
+  EXPECT_EQ(gates[0].meta.pollClass, "fast");
+  CommissionedStation setpoints{1, "DX9100", {{"st1 PM1 setpoint", "001PM01LSP", kGateReal, true, "setpoint"}}};
+  gates.clear();
+  ASSERT_TRUE(ParseGateList(GateListText({setpoints}), "gates.csv", &gates, &error)) << error;
+  EXPECT_EQ(gates.at(0).meta.pollClass, "slow");
   EXPECT_EQ(TomlString("a\"b\\\n"), "\"a\\\"b\\\\\\u000A\"");
 }
 

@@ -40,16 +40,30 @@ std::string CsvField(const std::string &text) {
   return out + "\"";
 }
 
+namespace {
+
+// The poll class of a point by its role: what changes by the second (inputs,
+// outputs) reads fast; setpoints, schedules and clocks slow.
+std::string PollClassOf(const CataloguePoint &point) {
+  return point.role == "input" || point.role == "output" || point.role.empty() ? "fast" : "slow";
+}
+
+}  // namespace
+
 std::string GateListText(const std::vector<CommissionedStation> &stations) {
   std::string text =
       "# Gates found by zamhost scan --points: the process points that answered.\n"
       "# Rename freely (the name is the MQTT topic level); keep the GAS and the type.\n"
-      "name,gas,type\n";
+      "# Inputs and outputs poll in the class fast, setpoints, schedules and clocks in\n"
+      "# slow ([poll] classes); add unit, min, max and kind columns as the site knows them.\n"
+      "name,gas,type,description,poll\n";
   for (const CommissionedStation &station : stations) {
     if (station.points.empty()) continue;
     text += "# station " + std::to_string(station.address) + ": " + station.family + "\n";
     for (const CataloguePoint &point : station.points) {
-      text += CsvField(point.name) + "," + point.gas + "," + GateTypeName(point.type) + "\n";
+      text += CsvField(point.name) + "," + point.gas + "," + GateTypeName(point.type) + "," +
+              CsvField(point.role.empty() ? station.family : station.family + " " + point.role) + "," +
+              PollClassOf(point) + "\n";
     }
   }
   return text;
@@ -82,7 +96,9 @@ std::string GatewayConfigText(const ChannelOptions &line, const std::vector<Comm
   }
   if (!dx.empty()) text += "# DX9100: " + dx + "\n";
   text += "stations = { " + families + (families.empty() ? "}" : " }") + "\n\n";
-  text += "[poll]\ninterval_ms = 1000\n\n";
+  text += "[poll]\ninterval_ms = 1000\n";
+  text += "# The gate list's poll column: inputs and outputs every second, the rest every minute.\n";
+  text += "classes = { fast = 1000, slow = 60000 }\n\n";
   text += "[gates]\ncsv = " + TomlString(gateListName) + "\n";
   text += "# The points the stations let write; remove those the gateway must not touch.\nwritable = [\n";
   for (const CommissionedStation &station : stations) {
@@ -91,7 +107,8 @@ std::string GatewayConfigText(const ChannelOptions &line, const std::vector<Comm
     }
   }
   text += "]\n\n";
-  text += "[mqtt]\nhost = \"127.0.0.1\"\nport = 1883\n\n";
+  text += "[mqtt]\nhost = \"127.0.0.1\"\nport = 1883\n";
+  text += "topics = \"slug\"    # st1_ai1_input: a topic level that a changed capital or blank leaves alone\n\n";
   text += "[http]\nlisten = \"127.0.0.1:8080\"\n";
   return text;
 }

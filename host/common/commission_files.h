@@ -21,7 +21,9 @@ struct CommissionedStation {
   std::vector<CataloguePoint> points;
 };
 
-// The gate list: "name,gas,type" rows, a comment line before each station's.
+// The gate list: "name,gas,type,description,poll" rows (the description the
+// family and the point's role, the poll class "fast" for inputs and outputs,
+// "slow" for the rest), a comment line before each station's.
 std::string GateListText(const std::vector<CommissionedStation> &stations);
 
 // The zamgate configuration: the line as scanned (port and settings), the
