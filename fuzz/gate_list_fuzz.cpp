@@ -15,7 +15,7 @@
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
 #include "host/common/gate_list.h"
-#include "zamgate/http/gate_metrics.h"
+#include "zamgate/core/gate_metrics.h"
 #include "zamgate/mqtt/ha_discovery.h"
 #include "zamgate/core/payloads.h"
 #include "zamgate/http/status_page.h"

@@ -14,7 +14,7 @@
 #include "host/common/poll_plan.h"
 #include "tests/zamgate_test_helpers.h"
 #include "zamgate/core/config.h"
-#include "zamgate/http/gate_metrics.h"
+#include "zamgate/core/gate_metrics.h"
 #include "zamgate/mqtt/ha_discovery.h"
 #include "zamgate/core/payloads.h"
 #include "zamgate/core/poll_schedule.h"

@@ -289,7 +289,9 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigRefus
       if (field->is_string()) {
         text = field->as_string()->get();
       } else if (field->is_integer()) {
-        text = std::to_string(field->as_integer()->get());
+        char number[24];
+        snprintf(number, sizeof number, "%lld", static_cast<long long>(field->as_integer()->get()));
+        text = number;
       } else if (field->is_floating_point()) {
         char number[40];
         snprintf(number, sizeof number, "%.17g", field->as_floating_point()->get());
@@ -507,27 +509,6 @@ bool UsableTopicName(const std::string &name, std::string *why) {
     }
   }
   return true;
-}
-
-std::string Slug(const std::string &name) {
-  std::string slug;
-  bool gap = false;
-  for (char c : name) {
-    if (isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) {
-      if (gap && !slug.empty()) slug += '_';
-      gap = false;
-      slug += static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    } else {
-      gap = true;
-    }
-  }
-  return slug.empty() ? "gate" : slug;
-}
-
-std::string GateTopicLevel(const GateSpec &gate, const std::string &mode) {
-  if (mode == "slug") return Slug(gate.name);
-  if (mode == "gas") return gate.gas;
-  return gate.name;
 }
 
 std::string InGatewayTerms(const std::string &text) {

@@ -21,7 +21,7 @@
 #include "host/common/write_check.h"
 #include "zamgate/core/event_log.h"
 #include "zamgate/core/gate_store.h"
-#include "zamgate/http/gate_metrics.h"
+#include "zamgate/core/gate_metrics.h"
 #include "zamgate/core/gateway_output.h"
 #include "zamgate/http/http_face.h"
 #include "zamgate/core/metrics.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "zamgate/http/gate_metrics.h"
+#include "zamgate/core/gate_metrics.h"
 
 namespace zamgate {
 

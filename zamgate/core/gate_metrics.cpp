@@ -1,4 +1,4 @@
-#include "zamgate/http/gate_metrics.h"
+#include "zamgate/core/gate_metrics.h"
 
 #include <stdio.h>
 

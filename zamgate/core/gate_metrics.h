@@ -4,8 +4,8 @@
 // stale value; none while failed), its quality (0 good, 1 stale, 2 failed) and the age of its
 // value. Labels: gateway, gate, gas, station, and unit on the value; no label
 // carries a value, so that a gate is one series.
-#ifndef ZAMKT_ZAMGATE_HTTP_GATE_METRICS_H
-#define ZAMKT_ZAMGATE_HTTP_GATE_METRICS_H
+#ifndef ZAMKT_ZAMGATE_CORE_GATE_METRICS_H
+#define ZAMKT_ZAMGATE_CORE_GATE_METRICS_H
 
 #include <string>
 
@@ -20,4 +20,4 @@ std::string PromLabelValue(const std::string &text);
 
 }  // namespace zamgate
 
-#endif  // ZAMKT_ZAMGATE_HTTP_GATE_METRICS_H
+#endif  // ZAMKT_ZAMGATE_CORE_GATE_METRICS_H
