@@ -54,6 +54,8 @@ class MqttFace {
   void AfterCycle();
   // The port's state changed: the status topic says so.
   void PortChanged();
+  // A station's clock set or not: retained at stations/<n>/clock.
+  void ClockSynced(const ClockOutcome &outcome);
 
   std::string GateTopic(const std::string &gateName) const { return base_ + gateName; }
 
