@@ -7,13 +7,11 @@
 #include <string>
 
 #include "zamgate/core/gate_store.h"
+#include "zamgate/core/html_escape.h"
 
 namespace zamgate {
 
 std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now);
-
-// Text made safe inside HTML.
-std::string HtmlEscape(const std::string &text);
 
 }  // namespace zamgate
 
