@@ -114,9 +114,19 @@ TEST(ZamgateClock, ZamhostShowsAndSetsTheClocksAndTheGatewayKeepsThem) {
                                              "\"\ntimeout_ms = 200\nstations = { 20 = \"TC9100\" }\n[gates]\ncsv = "
                                              "\"gates.csv\"\n[clock]\nsync_every_h = 24\n[mqtt]\nport = " +
                                              std::to_string(broker.port()) + "\n[http]\nlisten = \"\"\n");
+  Subscriber clocks(broker.port(), "n2/bus1/stations/+/clock");
   pid_t gateway = Spawn(kZamgate, {"--config", folder.File("zamgate.toml")}, folder.File("zamgate.log"));
   EXPECT_TRUE(WaitUntil([&] { return Contains(ReadFile(folder.File("zamgate.log")), "clock of station 20 set"); }, 20000))
       << ReadFile(folder.File("zamgate.log"));
+  // Each outcome is published too, retained, with how far the clock was off.
+  EXPECT_TRUE(clocks.WaitFor("n2/bus1/stations/1/clock", [](const json &clock) {
+    return clock["outcome"] == "set" && clock["ahead_s"].is_number();
+  })) << clocks.Messages().size();
+  EXPECT_TRUE(clocks.WaitFor("n2/bus1/stations/20/clock", [](const json &clock) { return clock["outcome"] == "set"; }));
+  // Retained: a subscriber that comes later is given it.
+  Subscriber later(broker.port(), "n2/bus1/stations/1/clock");
+  EXPECT_TRUE(WaitUntil([&] { return !later.On("n2/bus1/stations/1/clock").empty(); }, 5000));
+  EXPECT_TRUE(!later.On("n2/bus1/stations/1/clock").empty() && later.On("n2/bus1/stations/1/clock").back().retained);
   EXPECT_EQ(StopProcess(gateway), 0);
   EXPECT_TRUE(Contains(ReadFile(folder.File("zamgate.log")), "clock of station 1 set from the host's clock"))
       << ReadFile(folder.File("zamgate.log"));

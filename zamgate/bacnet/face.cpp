@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "zamgate/core/event_log.h"
-#include "zamgate/http/status_page.h"
+#include "zamgate/core/html_escape.h"
 
 namespace zamgate {
 namespace {

@@ -43,16 +43,19 @@ void ClockSync::AfterCycle() {
     n2host::StationClock before;
     std::string why;
     const time_t host = time(nullptr);
+    ClockOutcome outcome;
+    outcome.station = station;
     std::string was;
     if (n2host::ReadStationClock(channel_, station, &before, &why) == n2host::kStatusOk) {
-      was = " (it was " + std::to_string(n2host::ClockOffsetSeconds(before, n2host::HostClock(before.family, host))) +
-            " s ahead)";
+      outcome.aheadSeconds = n2host::ClockOffsetSeconds(before, n2host::HostClock(before.family, host));
+      was = " (it was " + std::to_string(*outcome.aheadSeconds) + " s ahead)";
     }
-    if (n2host::SetStationClock(channel_, station, time(nullptr), &why) == n2host::kStatusOk) {
-      events_.Add("clock of station " + std::to_string(station) + " set from the host's clock" + was);
-    } else {
-      events_.Add("clock of station " + std::to_string(station) + " not set: " + why);
-    }
+    outcome.set = n2host::SetStationClock(channel_, station, time(nullptr), &why) == n2host::kStatusOk;
+    outcome.text = "clock of station " + std::to_string(station) +
+                   (outcome.set ? " set from the host's clock" + was : " not set: " + why);
+    outcome.at = std::chrono::system_clock::now();
+    events_.Add(outcome.text);
+    if (observer_) observer_(outcome);
   }
 }
 

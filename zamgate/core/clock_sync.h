@@ -2,11 +2,14 @@
 // every polled DX9100 and TC9100 station is set from the host's clock once
 // the first cycle has run and then every so many hours, between cycles on
 // the poll's own thread (the line has one user at a time). Each outcome is
-// an event: logged and shown on the status page.
+// an event (logged and shown on the status page) and goes to the observer
+// (MQTT publishes it under the station).
 #ifndef ZAMKT_ZAMGATE_CLOCK_SYNC_H
 #define ZAMKT_ZAMGATE_CLOCK_SYNC_H
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,15 @@ struct ClockConfig {
   int syncEveryHours = 0;  // 0: the clocks are left alone
 };
 
+// One station's clock set, or not.
+struct ClockOutcome {
+  int station = 0;
+  bool set = false;
+  std::optional<long> aheadSeconds;  // how far the clock was ahead of the host's, when it could be read
+  std::string text;                  // the event's text
+  std::chrono::system_clock::time_point at;
+};
+
 // Reads the [clock] table, if any. False after the refusal.
 bool ReadClockSection(const toml::table &root, ClockConfig *config, ConfigRefusal &fail);
 
@@ -35,6 +47,9 @@ class ClockSync {
   // Sets the clocks when a sync is due.
   void AfterCycle();
 
+  // Called on the poll thread with every outcome.
+  void SetObserver(std::function<void(const ClockOutcome &)> observer) { observer_ = std::move(observer); }
+
   // The stations whose clocks are kept, for the start-up line.
   const std::vector<int> &stations() const { return stations_; }
 
@@ -45,6 +60,7 @@ class ClockSync {
   std::vector<int> stations_;
   bool due_ = true;
   std::chrono::steady_clock::time_point next_;
+  std::function<void(const ClockOutcome &)> observer_;
 };
 
 }  // namespace zamgate

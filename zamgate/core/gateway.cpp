@@ -328,6 +328,7 @@ int RunGateway(const GatewayConfig &config, const std::atomic<bool> &stop) {
   EventLog::Note("gateway " + config.gatewayId + " polls " + std::to_string(gates.size()) + " gates on " +
                  config.channel.port + " every " + std::to_string(config.poll.intervalMs) + " ms");
   ClockSync clocks(channel, gates, config.clock, events);
+  clocks.SetObserver([&mqtt](const ClockOutcome &outcome) { mqtt.ClockSynced(outcome); });
   poller.Start();
   for (int cycle = 1; !stop; ++cycle) {
     cycleStart = SteadyClock::now();

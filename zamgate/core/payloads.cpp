@@ -71,6 +71,16 @@ json WriteResultJson(const WriteResult &result, const n2host::PointMeaning &mean
   return out;
 }
 
+json ClockJson(const ClockOutcome &outcome) {
+  json out;
+  out["station"] = outcome.station;
+  out["outcome"] = outcome.set ? "set" : "not set";
+  out["ahead_s"] = outcome.aheadSeconds ? json(*outcome.aheadSeconds) : json(nullptr);
+  out["text"] = outcome.text;
+  out["time"] = IsoTime(outcome.at);
+  return out;
+}
+
 json StatusJson(bool online, bool portOpen, const std::string &portText) {
   json out;
   out["state"] = online ? "online" : "offline";

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "zamgate/core/clock_sync.h"
 #include "zamgate/core/gate_store.h"
 #include "zamgate/core/write_queue.h"
 
@@ -20,6 +21,8 @@ nlohmann::json GateJson(const GateState &gate, WallClock::time_point now);
 nlohmann::json StationJson(const StationState &station);
 // {"gate", "value", "id", "outcome", "text", "time", "read_back"}
 nlohmann::json WriteResultJson(const WriteResult &result, const n2host::PointMeaning &meaning);
+// {"station", "outcome": "set"|"not set", "ahead_s" (before; null when unread), "text", "time"}
+nlohmann::json ClockJson(const ClockOutcome &outcome);
 // {"state": "online"|"offline", "port": "open"|"lost", "port_text", "time"}
 nlohmann::json StatusJson(bool online, bool portOpen, const std::string &portText);
 // Everything: gateway, port, mqtt, stations, gates, events.

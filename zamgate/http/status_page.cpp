@@ -67,21 +67,6 @@ std::string FilterForm(const StoreSnapshot &snapshot, const PageFilter &filter) 
 
 }  // namespace
 
-std::string HtmlEscape(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now, const PageFilter &filter) {
   std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" content=\"" +
                      std::to_string(kReloadSeconds) + "\"><title>zamgate " + HtmlEscape(snapshot.gatewayId) +

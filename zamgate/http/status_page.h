@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zamgate/core/gate_store.h"
+#include "zamgate/core/html_escape.h"
 
 namespace zamgate {
 
@@ -19,9 +20,6 @@ struct PageFilter {
 };
 
 std::string StatusPage(const StoreSnapshot &snapshot, WallClock::time_point now, const PageFilter &filter = {});
-
-// Text made safe inside HTML.
-std::string HtmlEscape(const std::string &text);
 
 }  // namespace zamgate
 

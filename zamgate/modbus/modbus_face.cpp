@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "zamgate/modbus/modbus_requests.h"
-#include "zamgate/http/status_page.h"
+#include "zamgate/core/html_escape.h"
 
 namespace zamgate {
 

@@ -396,6 +396,10 @@ void MqttFace::PublishStatus(bool online) {
   Publish(base_ + "status", Dump(StatusJson(online, snapshot.portOpen, snapshot.portText)), true);
 }
 
+void MqttFace::ClockSynced(const ClockOutcome &outcome) {
+  Publish(base_ + "stations/" + std::to_string(outcome.station) + "/clock", Dump(ClockJson(outcome)), true);
+}
+
 bool MqttFace::Publish(const std::string &topic, const std::string &payload, bool retain) {
   if (client_ == nullptr) return false;
   ++unsent_;

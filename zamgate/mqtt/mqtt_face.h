@@ -54,6 +54,8 @@ class MqttFace {
   void AfterCycle();
   // The port's state changed: the status topic says so.
   void PortChanged();
+  // A station's clock set or not: retained at stations/<n>/clock.
+  void ClockSynced(const ClockOutcome &outcome);
 
   // The gate's state topic under the topics mode ([mqtt] topics).
   std::string GateTopic(const std::string &gateName) const;
