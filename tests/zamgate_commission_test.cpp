@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/zamgate_test_helpers.h"
+#include "zamgate/core/config.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ void Commission(const std::vector<std::string> &simulatorArgs, const std::vector
   Subscriber live(broker.port(), "test/bus1/#");
   pid_t gateway = Spawn(kZamgate, {"--config", folder.File("test.toml")}, folder.File("zamgate.log"));
   for (const Expected &row : expected) {
-    const std::string topic = std::string("test/bus1/") + row.gate;
+    // scan's configuration names topics by the gate names' slugs.
+    const std::string topic = std::string("test/bus1/") + zamgate::Slug(row.gate);
     ASSERT_TRUE(live.WaitFor(topic, [](const json &m) { return m["quality"] == "good"; }, 30000))
         << row.gate << "\n" << ReadFile(folder.File("zamgate.log"));
     EXPECT_NEAR(live.Last(topic)["value"].get<double>(), row.value, 0.01) << row.gate;
