@@ -72,15 +72,17 @@ inline ReadWriteBlock HostBlock(const char *gas, int32_t station, int32_t region
 
 // Starts channel 1 on the pseudo-terminal (9600 8N1) in a temporary working
 // folder that holds the station-type file ZAMKT01.int with the given text,
-// then clears the log. The reply time-out of 5 x 10 ms per byte keeps silent
-// attempts short. The channel is closed after each test.
+// then clears the log. The reply time-out of 20 x 10 ms keeps silent attempts
+// short and still gives the scripted station's thread room on a loaded
+// machine: a reply that comes later than the time-out is a retry, and the
+// tests count the frames sent. The channel is closed after each test.
 class ExchangeFixture : public testing::Test {
  protected:
   explicit ExchangeFixture(std::string stationTypes) : stationTypes_(std::move(stationTypes)) {}
 
   void SetUp() override {
     dir_.WriteFile("ZAMKT01.int", stationTypes_);
-    ASSERT_EQ(channel_.Init(pty_.portName(), 5), 0);
+    ASSERT_EQ(channel_.Init(pty_.portName(), 20), 0);
     log_.Clear();
   }
   void TearDown() override { channel_.Close(); }
