@@ -270,20 +270,6 @@ TEST_F(ZamgateHostile, ModbusWritesNameTheirClientAndRefusalsAreCounted) {
       << Get("/metrics");
 }
 
-// A socket of the test's own to the gateway's HTTP port.
-int Connect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Bounded body and headers; slow clients cannot block the scrapes.
 TEST_F(ZamgateHostile, HttpBoundsBodiesHeadersAndSlowClients) {
   StartGateway();
@@ -303,7 +289,7 @@ TEST_F(ZamgateHostile, HttpBoundsBodiesHeadersAndSlowClients) {
   // Twelve clients that send a header byte now and then: /metrics still answers.
   std::vector<int> slow;
   for (int i = 0; i < 12; ++i) {
-    int fd = Connect(gateway_->httpPort());
+    int fd = ConnectRaw(gateway_->httpPort());
     ASSERT_GE(fd, 0);
     const char *start = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
     ASSERT_GT(send(fd, start, strlen(start), MSG_NOSIGNAL), 0);

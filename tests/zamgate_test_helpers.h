@@ -25,9 +25,9 @@ using nlohmann::json;
 
 inline const std::string kZamgate = std::string(ZAMKT_BUILD_DIR) + "/zamgate";
 
-// A loopback port nobody listens on now.
-inline int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port nobody listens on now: TCP, or UDP with SOCK_DGRAM.
+inline int FreePort(int socketType = SOCK_STREAM) {
+  int fd = socket(AF_INET, socketType, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
