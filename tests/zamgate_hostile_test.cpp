@@ -115,12 +115,7 @@ TEST_F(ZamgateHostile, SetNumbersAreDecimalAndWithinTheirTypesRange) {
   StartGateway();
   ASSERT_TRUE(WaitOnline(broker_.port(), "bus1")) << gateway_->Log();
   Subscriber results(broker_.port(), "test/bus1/+/set/result");
-  struct Refused {
-    const char *gate;
-    const char *payload;
-    const char *reason;
-  };
-  const Refused refused[] = {
+  const RefusedSet refused[] = {
       {"Setpoint", "true", "is not a number"},
       {"Setpoint", "0x1p3", "is not a number"},
       {"Setpoint", "0x10", "is not a number"},
@@ -131,14 +126,7 @@ TEST_F(ZamgateHostile, SetNumbersAreDecimalAndWithinTheirTypesRange) {
       {"Word", "0x10", "is not an integer"},
       {"Word", "{\"value\": true}", "is not an integer"},
   };
-  for (const Refused &row : refused) results.Publish(Topic(row.gate) + "/set", row.payload);
-  ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= std::size(refused); }, 10000)) << gateway_->Log();
-  std::vector<Message> answers = results.Messages();
-  for (size_t i = 0; i < std::size(refused); ++i) {
-    json answer = json::parse(answers[i].payload);
-    EXPECT_EQ(answer["outcome"], "rejected") << refused[i].payload << ": " << answer;
-    EXPECT_TRUE(Contains(answer["text"].get<std::string>(), refused[i].reason)) << refused[i].payload << ": " << answer;
-  }
+  ASSERT_TRUE(ExpectSetsRefused(results, Topic(""), refused)) << results.Messages().size() << gateway_->Log();
   EXPECT_EQ(WritesOnTheLine(sim_.Log()), 0) << sim_.Log();
   // A leading zero is decimal: 0730 minutes is 12:10, not octal 07:52.
   results.Clear();
