@@ -16,150 +16,28 @@
 // The requests are written out octet by octet here, not with zamgate's own
 // codec, so that the bench does not share a mistake with what it measures.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench/figure_rows.h"
+#include "bench/gateway_bench_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Options {
-  int cycles = 4;
-  int clients = 10;
-  int clientPauseMs = 10;  // between one client's reads: a SCADA polls, it does not flood
-  int baud = -1;           // the plant's own pacing; 0: none
-  std::string reportOut;
-};
-
-
-std::string ReadText(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-pid_t Spawn(const std::vector<std::string> &args, const std::string &folder, const std::string &log) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(120);
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    std::vector<char *> argv;
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
-
-// The port a log line "PREFIX<port>" names, 0 until it is there.
-int PortAfter(const std::string &log, const std::string &prefix) {
-  size_t at = log.find(prefix);
-  return at == std::string::npos ? 0 : atoi(log.c_str() + at + prefix.size());
-}
-
-std::string HttpGet(int port, const std::string &path) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  std::string body;
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
-    std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    if (send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
-      char buffer[8192];
-      ssize_t n;
-      while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) body.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return body;
-}
-
-// The poll cycles so far and their summed time, from /metrics.
-struct CycleTotals {
-  double count = 0, sum = 0;
-};
-CycleTotals Cycles(int httpPort) {
-  CycleTotals totals;
-  std::istringstream lines(HttpGet(httpPort, "/metrics"));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("zamgate_cycle_duration_seconds_count", 0) == 0) totals.count = atof(line.c_str() + line.rfind(' '));
-    if (line.rfind("zamgate_cycle_duration_seconds_sum", 0) == 0) totals.sum = atof(line.c_str() + line.rfind(' '));
-  }
-  return totals;
-}
-
-// The mean cycle of the next `cycles` cycles; negative when they do not come.
-double MeanCycle(int httpPort, int cycles) {
-  CycleTotals start = Cycles(httpPort);
-  const auto deadline = Clock::now() + std::chrono::minutes(5);
-  CycleTotals now = start;
-  while (now.count < start.count + cycles && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    now = Cycles(httpPort);
-  }
-  return now.count > start.count ? (now.sum - start.sum) / (now.count - start.count) : -1;
-}
-
-bool ParseOptions(int argc, char **argv, Options *options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (arg == "--cycles" && hasValue) {
-      options->cycles = atoi(argv[++i]);
-    } else if (arg == "--clients" && hasValue) {
-      options->clients = atoi(argv[++i]);
-    } else if (arg == "--client-pause-ms" && hasValue) {
-      options->clientPauseMs = atoi(argv[++i]);
-    } else if (arg == "--baud" && hasValue) {
-      options->baud = atoi(argv[++i]);
-    } else if (arg.rfind("--report_out=", 0) == 0) {
-      options->reportOut = arg.substr(strlen("--report_out="));
-    } else {
-      fprintf(stderr, "usage: zamgate_bacnet_bench [--cycles N] [--clients N] [--client-pause-ms N] [--baud N] "
-                      "[--report_out=FILE]\n");
-      return false;
-    }
-  }
-  return options->cycles > 0 && options->clients > 0;
-}
+using bench::Clock;
 
 // The benchmark plant's gate list with unique names, each gate an Analog
 // Input numbered from 1 in the order of the list (digital ones Binary Inputs).
@@ -168,17 +46,11 @@ struct Mapped {
   int instance;
 };
 std::string Configuration(const std::string &folder, std::vector<Mapped> *objects) {
-  std::istringstream lines(ReadText(ZAMKT_SOURCE_DIR "/bench/plant/gates.csv"));
-  std::map<std::string, int> seen;
   // The clock probe first, as object analog-input 1.
   std::string csv = "Clock probe,001RTCLTIME,auto\n", map = "[[bacnet.map]]\ngate = \"Clock probe\"\ninstance = 1\n";
   objects->push_back({0, 1});
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#' || line.rfind("name,", 0) == 0) continue;
-    size_t comma = line.find(',');
-    std::string name = line.substr(0, comma);
-    if (++seen[name] > 1) name += " (" + std::to_string(seen[name]) + ")";
-    csv += name + line.substr(comma) + "\n";
+  for (const auto &[name, line] : bench::BenchPlantGates()) {
+    csv += name + line + "\n";
     const int instance = static_cast<int>(objects->size()) + 1;
     objects->push_back({line.find(",digital") != std::string::npos ? 3 : 0, instance});
     map += "[[bacnet.map]]\ngate = \"" + name + "\"\ninstance = " + std::to_string(instance) + "\n";
@@ -252,48 +124,21 @@ void Subscriber(const sockaddr_in &to, const std::atomic<bool> &stop, std::vecto
   close(fd);
 }
 
-double Percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  size_t index = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(index, values.size() - 1)];
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
-  char folderTemplate[] = "/tmp/zamgate_bacnet_bench_XXXXXX";
-  const std::string folder = mkdtemp(folderTemplate);
+  bench::GatewayBenchOptions options;
+  if (!bench::ParseGatewayBenchOptions(argc, argv, "zamgate_bacnet_bench", &options)) return 2;
+  bench::BenchGateway run;
+  run.program = "zamgate_bacnet_bench";
+  run.folder = bench::MakeBenchFolder(run.program);
+  const std::string &folder = run.folder;
   std::vector<Mapped> objects;
   std::ofstream(folder + "/zamgate.toml") << Configuration(folder, &objects);
-
-  std::vector<std::string> simArgs = {ZAMKT_BUILD_DIR "/n2sim", "--plant", ZAMKT_SOURCE_DIR "/bench/plant/bench.plant",
-                                      "--link", folder + "/bus", "--station-types", "1"};
-  if (options.baud == 0) simArgs.insert(simArgs.end(), {"--set", "pacing off"});
-  if (options.baud > 0) simArgs.insert(simArgs.end(), {"--baud", std::to_string(options.baud)});
-  pid_t sim = Spawn(simArgs, folder, folder + "/n2sim.log");
-  for (int i = 0; i < 100 && access((folder + "/bus").c_str(), F_OK) != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  pid_t gateway = Spawn({ZAMKT_BUILD_DIR "/zamgate", "--config", folder + "/zamgate.toml"}, folder,
-                        folder + "/zamgate.log");
-  int httpPort = 0, bacnetPort = 0;
-  for (int i = 0; i < 200 && (httpPort == 0 || bacnetPort == 0); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::string log = ReadText(folder + "/zamgate.log");
-    httpPort = PortAfter(log, "HTTP on http://127.0.0.1:");
-    bacnetPort = PortAfter(log, "BACnet/IP on 127.0.0.1:");
-  }
-  auto finish = [&](int code) {
-    Stop(gateway);
-    Stop(sim);
-    if (code != 0) fprintf(stderr, "zamgate_bacnet_bench: the log is kept in %s\n", folder.c_str());
-    if (code == 0) (void)!system(("rm -rf '" + folder + "'").c_str());
-    return code;
-  };
-  if (httpPort == 0 || bacnetPort == 0 || objects.empty()) {
+  const bool started = bench::StartBenchGateway(&run, options.baud, "BACnet/IP on 127.0.0.1:");
+  const int httpPort = run.httpPort, bacnetPort = run.facePort;
+  auto finish = [&](int code) { return bench::FinishBenchGateway(run, code); };
+  if (!started || objects.empty()) {
     fprintf(stderr, "zamgate_bacnet_bench: zamgate did not start\n");
     return finish(1);
   }
@@ -302,11 +147,11 @@ int main(int argc, char **argv) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   to.sin_port = htons(static_cast<uint16_t>(bacnetPort));
 
-  MeanCycle(httpPort, 2);  // past the first cycle, with the N2 Open station's initialisation
+  bench::MeanCycle(httpPort, 2);  // past the first cycle, with the N2 Open station's initialisation
 
   printf("poll cycle without BACnet clients, mean of %d: ", options.cycles);
   fflush(stdout);
-  const double alone = MeanCycle(httpPort, options.cycles);
+  const double alone = bench::MeanCycle(httpPort, options.cycles);
   printf("%s\n", bench::Duration(alone).c_str());
 
   std::atomic<bool> stop{false};
@@ -338,18 +183,18 @@ int main(int argc, char **argv) {
   std::thread subscriber([&] { Subscriber(to, stop, &covLatencies); });
   printf("poll cycle with %d BACnet clients, mean of %d: ", options.clients, options.cycles);
   fflush(stdout);
-  const double loaded = MeanCycle(httpPort, options.cycles);
+  const double loaded = bench::MeanCycle(httpPort, options.cycles);
   stop = true;
   for (std::thread &client : clients) client.join();
   subscriber.join();
   printf("%s\n", bench::Duration(loaded).c_str());
 
-  const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
+  const double median = bench::Percentile(latencies, 0.5), p99 = bench::Percentile(latencies, 0.99);
   printf("BACnet ReadProperty of Present_Value: %zu, failed %d; median %s, p99 %s, slowest %s\n", latencies.size(),
          failures.load(), bench::Duration(median).c_str(), bench::Duration(p99).c_str(),
-         bench::Duration(Percentile(latencies, 1.0)).c_str());
+         bench::Duration(bench::Percentile(latencies, 1.0)).c_str());
   printf("cycle with clients / without: %.4f\n", loaded / alone);
-  const double covMedian = Percentile(covLatencies, 0.5), covWorst = Percentile(covLatencies, 1.0);
+  const double covMedian = bench::Percentile(covLatencies, 0.5), covWorst = bench::Percentile(covLatencies, 1.0);
   printf("value change in n2sim to COV notification: %zu, median %s, worst %s (one cycle + 10 ms: %s)\n",
          covLatencies.size(), bench::Duration(covMedian).c_str(), bench::Duration(covWorst).c_str(),
          bench::Duration(loaded + 0.010).c_str());

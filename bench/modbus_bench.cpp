@@ -10,23 +10,12 @@
 //
 // The cycle is taken from zamgate's own /metrics (the cycle histogram's sum
 // over its count), N cycles without clients, then N cycles with them.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,144 +23,23 @@
 #include <modbus/modbus.h>
 
 #include "bench/figure_rows.h"
+#include "bench/gateway_bench_support.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct Options {
-  int cycles = 4;
-  int clients = 10;
-  int clientPauseMs = 10;  // between one client's reads: a SCADA polls, it does not flood
-  int baud = -1;           // the plant's own pacing; 0: none
-  std::string reportOut;
-};
+using bench::Clock;
 
 constexpr int kRealsMapped = 50;  // 100 holding registers
-
-std::string ReadText(const std::string &path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-pid_t Spawn(const std::vector<std::string> &args, const std::string &folder, const std::string &log) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(folder.c_str()) != 0) _exit(120);
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    dup2(out, 1);
-    dup2(out, 2);
-    std::vector<char *> argv;
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 200; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
-
-// The port a log line "PREFIX<port>" names, 0 until it is there.
-int PortAfter(const std::string &log, const std::string &prefix) {
-  size_t at = log.find(prefix);
-  return at == std::string::npos ? 0 : atoi(log.c_str() + at + prefix.size());
-}
-
-std::string HttpGet(int port, const std::string &path) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  std::string body;
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
-    std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    if (send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
-      char buffer[8192];
-      ssize_t n;
-      while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) body.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  close(fd);
-  return body;
-}
-
-// The poll cycles so far and their summed time, from /metrics.
-struct CycleTotals {
-  double count = 0, sum = 0;
-};
-CycleTotals Cycles(int httpPort) {
-  CycleTotals totals;
-  std::istringstream lines(HttpGet(httpPort, "/metrics"));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("zamgate_cycle_duration_seconds_count", 0) == 0) totals.count = atof(line.c_str() + line.rfind(' '));
-    if (line.rfind("zamgate_cycle_duration_seconds_sum", 0) == 0) totals.sum = atof(line.c_str() + line.rfind(' '));
-  }
-  return totals;
-}
-
-// The mean cycle of the next `cycles` cycles; negative when they do not come.
-double MeanCycle(int httpPort, int cycles) {
-  CycleTotals start = Cycles(httpPort);
-  const auto deadline = Clock::now() + std::chrono::minutes(5);
-  CycleTotals now = start;
-  while (now.count < start.count + cycles && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    now = Cycles(httpPort);
-  }
-  return now.count > start.count ? (now.sum - start.sum) / (now.count - start.count) : -1;
-}
-
-bool ParseOptions(int argc, char **argv, Options *options) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    bool hasValue = i + 1 < argc;
-    if (arg == "--cycles" && hasValue) {
-      options->cycles = atoi(argv[++i]);
-    } else if (arg == "--clients" && hasValue) {
-      options->clients = atoi(argv[++i]);
-    } else if (arg == "--client-pause-ms" && hasValue) {
-      options->clientPauseMs = atoi(argv[++i]);
-    } else if (arg == "--baud" && hasValue) {
-      options->baud = atoi(argv[++i]);
-    } else if (arg.rfind("--report_out=", 0) == 0) {
-      options->reportOut = arg.substr(strlen("--report_out="));
-    } else {
-      fprintf(stderr, "usage: zamgate_modbus_bench [--cycles N] [--clients N] [--client-pause-ms N] [--baud N] "
-                      "[--report_out=FILE]\n");
-      return false;
-    }
-  }
-  return options->cycles > 0 && options->clients > 0;
-}
 
 // The benchmark plant's gate list with unique names (the plant lists one
 // gate twice, which the gateway refuses), and the first reals made writable
 // so that they can sit in holding registers (not the inputs: the gateway
 // refuses to start with a read-only point listed as writable).
 std::string Configuration(const std::string &folder, int *mapped) {
-  std::istringstream lines(ReadText(ZAMKT_SOURCE_DIR "/bench/plant/gates.csv"));
-  std::map<std::string, int> seen;
   std::string csv, writable, map;
   *mapped = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#' || line.rfind("name,", 0) == 0) continue;
-    size_t comma = line.find(',');
-    std::string name = line.substr(0, comma);
-    if (++seen[name] > 1) name += " (" + std::to_string(seen[name]) + ")";
-    csv += name + line.substr(comma) + "\n";
+  for (const auto &[name, line] : bench::BenchPlantGates()) {
+    csv += name + line + "\n";
     const bool input = name.size() > 6 && name.compare(name.size() - 6, 6, " input") == 0;
     if (*mapped < kRealsMapped && line.find(",real") != std::string::npos && !input) {
       writable += std::string(writable.empty() ? "" : ", ") + "\"" + name + "\"";
@@ -187,48 +55,21 @@ std::string Configuration(const std::string &folder, int *mapped) {
          "[modbus]\nlisten = \"127.0.0.1:0\"\nmax_clients = 64\n" + map;
 }
 
-double Percentile(std::vector<double> values, double share) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  size_t index = static_cast<size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(index, values.size() - 1)];
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
-  char folderTemplate[] = "/tmp/zamgate_modbus_bench_XXXXXX";
-  const std::string folder = mkdtemp(folderTemplate);
+  bench::GatewayBenchOptions options;
+  if (!bench::ParseGatewayBenchOptions(argc, argv, "zamgate_modbus_bench", &options)) return 2;
+  bench::BenchGateway run;
+  run.program = "zamgate_modbus_bench";
+  run.folder = bench::MakeBenchFolder(run.program);
+  const std::string &folder = run.folder;
   int mapped = 0;
   std::ofstream(folder + "/zamgate.toml") << Configuration(folder, &mapped);
-
-  std::vector<std::string> simArgs = {ZAMKT_BUILD_DIR "/n2sim", "--plant", ZAMKT_SOURCE_DIR "/bench/plant/bench.plant",
-                                      "--link", folder + "/bus", "--station-types", "1"};
-  if (options.baud == 0) simArgs.insert(simArgs.end(), {"--set", "pacing off"});
-  if (options.baud > 0) simArgs.insert(simArgs.end(), {"--baud", std::to_string(options.baud)});
-  pid_t sim = Spawn(simArgs, folder, folder + "/n2sim.log");
-  for (int i = 0; i < 100 && access((folder + "/bus").c_str(), F_OK) != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  pid_t gateway = Spawn({ZAMKT_BUILD_DIR "/zamgate", "--config", folder + "/zamgate.toml"}, folder,
-                        folder + "/zamgate.log");
-  int httpPort = 0, modbusPort = 0;
-  for (int i = 0; i < 200 && (httpPort == 0 || modbusPort == 0); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::string log = ReadText(folder + "/zamgate.log");
-    httpPort = PortAfter(log, "HTTP on http://127.0.0.1:");
-    modbusPort = PortAfter(log, "Modbus TCP on 127.0.0.1:");
-  }
-  auto finish = [&](int code) {
-    Stop(gateway);
-    Stop(sim);
-    if (code != 0) fprintf(stderr, "zamgate_modbus_bench: the log is kept in %s\n", folder.c_str());
-    if (code == 0) (void)!system(("rm -rf '" + folder + "'").c_str());
-    return code;
-  };
-  if (httpPort == 0 || modbusPort == 0) {
+  const bool started = bench::StartBenchGateway(&run, options.baud, "Modbus TCP on 127.0.0.1:");
+  const int httpPort = run.httpPort, modbusPort = run.facePort;
+  auto finish = [&](int code) { return bench::FinishBenchGateway(run, code); };
+  if (!started) {
     fprintf(stderr, "zamgate_modbus_bench: zamgate did not start\n");
     return finish(1);
   }
@@ -249,11 +90,11 @@ int main(int argc, char **argv) {
     fprintf(stderr, "zamgate_modbus_bench: the mapped gates never became readable\n");
     return finish(1);
   }
-  MeanCycle(httpPort, 1);  // to a cycle's start
+  bench::MeanCycle(httpPort, 1);  // to a cycle's start
 
   printf("poll cycle without Modbus clients, mean of %d: ", options.cycles);
   fflush(stdout);
-  const double alone = MeanCycle(httpPort, options.cycles);
+  const double alone = bench::MeanCycle(httpPort, options.cycles);
   printf("%s\n", bench::Duration(alone).c_str());
 
   std::atomic<bool> stop{false};
@@ -290,15 +131,15 @@ int main(int argc, char **argv) {
   }
   printf("poll cycle with %d Modbus clients, mean of %d: ", options.clients, options.cycles);
   fflush(stdout);
-  const double loaded = MeanCycle(httpPort, options.cycles);
+  const double loaded = bench::MeanCycle(httpPort, options.cycles);
   stop = true;
   for (std::thread &client : clients) client.join();
   printf("%s\n", bench::Duration(loaded).c_str());
 
-  const double median = Percentile(latencies, 0.5), p99 = Percentile(latencies, 0.99);
+  const double median = bench::Percentile(latencies, 0.5), p99 = bench::Percentile(latencies, 0.99);
   printf("Modbus reads of %d holding registers: %zu, failed %d; median %s, p99 %s, slowest %s\n", 2 * mapped,
          latencies.size(), failures.load(), bench::Duration(median).c_str(), bench::Duration(p99).c_str(),
-         bench::Duration(Percentile(latencies, 1.0)).c_str());
+         bench::Duration(bench::Percentile(latencies, 1.0)).c_str());
   printf("cycle with clients / without: %.4f\n", loaded / alone);
 
   if (!options.reportOut.empty()) {

@@ -45,7 +45,8 @@ endif()
 if(TARGET zamgate_core AND TARGET n2sim)
   # zamgate's Modbus face while it polls the benchmark plant: client latency
   # and the poll cycle with and without Modbus clients.
-  add_executable(zamgate_modbus_bench ${CMAKE_SOURCE_DIR}/bench/modbus_bench.cpp ${CMAKE_SOURCE_DIR}/bench/figure_rows.cpp)
+  add_executable(zamgate_modbus_bench ${CMAKE_SOURCE_DIR}/bench/modbus_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/gateway_bench_support.cpp ${CMAKE_SOURCE_DIR}/bench/figure_rows.cpp)
   target_include_directories(zamgate_modbus_bench PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(zamgate_modbus_bench PRIVATE ZAMKT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                           ZAMKT_BUILD_DIR="${CMAKE_BINARY_DIR}")
@@ -55,7 +56,8 @@ endif()
 if(TARGET zamgate_core AND TARGET n2sim)
   # zamgate's BACnet/IP face the same way: ReadProperty latency and the poll
   # cycle with and without BACnet clients.
-  add_executable(zamgate_bacnet_bench ${CMAKE_SOURCE_DIR}/bench/bacnet_bench.cpp ${CMAKE_SOURCE_DIR}/bench/figure_rows.cpp)
+  add_executable(zamgate_bacnet_bench ${CMAKE_SOURCE_DIR}/bench/bacnet_bench.cpp
+    ${CMAKE_SOURCE_DIR}/bench/gateway_bench_support.cpp ${CMAKE_SOURCE_DIR}/bench/figure_rows.cpp)
   target_include_directories(zamgate_bacnet_bench PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(zamgate_bacnet_bench PRIVATE ZAMKT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                           ZAMKT_BUILD_DIR="${CMAKE_BINARY_DIR}")

@@ -16,6 +16,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/fuzz_target.h"
+#include "tests/support/modbus_gate_rows.h"
 #include "zamgate/core/gate_store.h"
 #include "zamgate/modbus/modbus_config.h"
 #include "zamgate/modbus/modbus_gateway_source.h"
@@ -26,11 +27,6 @@ namespace {
 
 using namespace zamgate;
 
-struct GateRow {
-  const char *name;
-  int type;
-  bool writable;
-};
 constexpr GateRow kGates[] = {
     {"temp", kGateReal, false},    {"count", kGateInt32, false}, {"raw", kGateUInt16, false},
     {"setpoint", kGateReal, true}, {"total", kGateInt32, true},  {"offset", kGateInt16, true},
@@ -78,32 +74,15 @@ address = 1
 
 struct Rig {
   explicit Rig(int settings) {
-    std::vector<GateState> states;
-    std::vector<n2host::Gate> gates;
-    std::vector<bool> writable;
-    std::vector<ModbusGateInfo> infos;
-    for (const GateRow &row : kGates) {
-      GateState state;
-      state.name = row.name;
-      state.writable = row.writable;
-      states.push_back(state);
-      n2host::Gate gate;
-      gate.spec.name = row.name;
-      gate.spec.type = row.type;
-      gate.type = row.type;
-      gate.valid = true;
-      gates.push_back(gate);
-      writable.push_back(row.writable);
-      infos.push_back({row.name, row.name, row.type, row.writable});
-    }
-    store = std::make_unique<GateStore>("fuzz", states);
-    queue = std::make_unique<WriteQueue>(gates, writable, 4);
+    const GateRowParts parts = PartsOfGateRows(kGates);
+    store = std::make_unique<GateStore>("fuzz", parts.states);
+    queue = std::make_unique<WriteQueue>(parts.gates, parts.writable, 4);
     std::string text = std::string("[modbus]\nlisten = \"127.0.0.1:0\"\n") +
                        ((settings & 1) ? "word_order = \"little\"\n" : "") +
                        ((settings & 2) ? "reply_writes = \"done\"\n" : "") + kMap;
     toml::table root = toml::parse(text, std::string("fuzz.toml"));
     std::string error;
-    FUZZ_CHECK(ReadModbusSection(root, "fuzz.toml", infos, &config, &error), "the map: %s", error.c_str());
+    FUZZ_CHECK(ReadModbusSection(root, "fuzz.toml", parts.infos, &config, &error), "the map: %s", error.c_str());
     source = std::make_unique<GatewayModbusSource>(*store, *queue);
     handler = std::make_unique<ModbusRequestHandler>(config, *source);
   }

@@ -92,22 +92,9 @@ int BacnetPort(const Gateway &gateway) {
   return at == std::string::npos ? 0 : atoi(log.c_str() + at + strlen(prefix));
 }
 
-// A loopback UDP port nobody uses now, for a client of its own.
-int FreeUdpPort() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 // One run of the client; its JSON line (an object with "error" when it failed).
 json Client(int port, std::vector<std::string> args) {
-  args.insert(args.begin(), {kClient, std::to_string(port), std::to_string(FreeUdpPort())});
+  args.insert(args.begin(), {kClient, std::to_string(port), std::to_string(FreePort(SOCK_DGRAM))});
   RunResult run = RunProgram(kNode, args);
   json result = json::parse(run.out, nullptr, false);
   if (result.is_discarded()) return json{{"error", "no JSON from the client: " + run.out + run.err}};
@@ -278,7 +265,7 @@ TEST_F(ZamgateBacnet, ChangesAreNotifiedToSubscribers) {
   // A subscriber that listens for 10 s, started in the background.
   TempFolder folder;
   const std::string out = folder.File("cov.json");
-  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreeUdpPort()), "cov", "2", "2", "1", "60", "10"}, out);
+  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreePort(SOCK_DGRAM)), "cov", "2", "2", "1", "60", "10"}, out);
   ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(out), "subscribed"); }, 10000)) << ReadFile(out);
   EXPECT_EQ(Write(port_, kAnalogValue, 2, 4, "23.25"), json({{"ok", true}}));
   int status = 0;
@@ -299,7 +286,7 @@ TEST_F(ZamgateBacnet, AMovingValueInTheSimulatorIsNotified) {
   StartGateway({"--set", "value 1 PM01 LSP 19.5"});  // analog inputs move
   TempFolder folder;
   const std::string out = folder.File("cov.json");
-  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreeUdpPort()), "cov", "0", "1", "0", "60", "4"}, out);
+  pid_t subscriber = Spawn(kNode, {kClient, std::to_string(port_), std::to_string(FreePort(SOCK_DGRAM)), "cov", "0", "1", "0", "60", "4"}, out);
   int status = 0;
   ASSERT_TRUE(WaitUntil([&] { return waitpid(subscriber, &status, WNOHANG) == subscriber; }, 20000));
   const std::string text = ReadFile(out);

@@ -115,12 +115,7 @@ TEST_F(ZamgateHostile, SetNumbersAreDecimalAndWithinTheirTypesRange) {
   StartGateway();
   ASSERT_TRUE(WaitOnline(broker_.port(), "bus1")) << gateway_->Log();
   Subscriber results(broker_.port(), "test/bus1/+/set/result");
-  struct Refused {
-    const char *gate;
-    const char *payload;
-    const char *reason;
-  };
-  const Refused refused[] = {
+  const RefusedSet refused[] = {
       {"Setpoint", "true", "is not a number"},
       {"Setpoint", "0x1p3", "is not a number"},
       {"Setpoint", "0x10", "is not a number"},
@@ -131,14 +126,7 @@ TEST_F(ZamgateHostile, SetNumbersAreDecimalAndWithinTheirTypesRange) {
       {"Word", "0x10", "is not an integer"},
       {"Word", "{\"value\": true}", "is not an integer"},
   };
-  for (const Refused &row : refused) results.Publish(Topic(row.gate) + "/set", row.payload);
-  ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= std::size(refused); }, 10000)) << gateway_->Log();
-  std::vector<Message> answers = results.Messages();
-  for (size_t i = 0; i < std::size(refused); ++i) {
-    json answer = json::parse(answers[i].payload);
-    EXPECT_EQ(answer["outcome"], "rejected") << refused[i].payload << ": " << answer;
-    EXPECT_TRUE(Contains(answer["text"].get<std::string>(), refused[i].reason)) << refused[i].payload << ": " << answer;
-  }
+  ASSERT_TRUE(ExpectSetsRefused(results, Topic(""), refused)) << results.Messages().size() << gateway_->Log();
   EXPECT_EQ(WritesOnTheLine(sim_.Log()), 0) << sim_.Log();
   // A leading zero is decimal: 0730 minutes is 12:10, not octal 07:52.
   results.Clear();
@@ -270,20 +258,6 @@ TEST_F(ZamgateHostile, ModbusWritesNameTheirClientAndRefusalsAreCounted) {
       << Get("/metrics");
 }
 
-// A socket of the test's own to the gateway's HTTP port.
-int Connect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Bounded body and headers; slow clients cannot block the scrapes.
 TEST_F(ZamgateHostile, HttpBoundsBodiesHeadersAndSlowClients) {
   StartGateway();
@@ -303,7 +277,7 @@ TEST_F(ZamgateHostile, HttpBoundsBodiesHeadersAndSlowClients) {
   // Twelve clients that send a header byte now and then: /metrics still answers.
   std::vector<int> slow;
   for (int i = 0; i < 12; ++i) {
-    int fd = Connect(gateway_->httpPort());
+    int fd = ConnectRaw(gateway_->httpPort());
     ASSERT_GE(fd, 0);
     const char *start = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
     ASSERT_GT(send(fd, start, strlen(start), MSG_NOSIGNAL), 0);

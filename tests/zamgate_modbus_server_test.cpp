@@ -13,6 +13,7 @@
 
 #include "driver/requests.h"
 #include "tests/zamgate_modbus_client.h"
+#include "tests/support/modbus_gate_rows.h"
 #include "zamgate/core/gate_store.h"
 #include "zamgate/modbus/modbus_face.h"
 #include "zamgate/modbus/modbus_gateway_source.h"
@@ -26,11 +27,6 @@ using zamgate_test::ClosedWithin;
 using zamgate_test::ConnectRaw;
 using zamgate_test::ModbusClient;
 
-struct GateRow {
-  const char *name;
-  int type;
-  bool writable;
-};
 // Index order is the gateway's gate order.
 constexpr GateRow kGates[] = {
     {"temp", kGateReal, false},    {"count", kGateInt32, false},  {"raw", kGateUInt16, false},
@@ -92,29 +88,12 @@ n2host::GateValue Integer(int type, int64_t v) { return {type, 0, v}; }
 class Rig {
  public:
   explicit Rig(const std::string &settings, size_t queueSize = 16) {
-    std::vector<GateState> states;
-    std::vector<n2host::Gate> gates;
-    std::vector<bool> writable;
-    std::vector<ModbusGateInfo> infos;
-    for (const GateRow &row : kGates) {
-      GateState state;
-      state.name = row.name;
-      state.writable = row.writable;
-      states.push_back(state);
-      n2host::Gate gate;
-      gate.spec.name = row.name;
-      gate.spec.type = row.type;
-      gate.type = row.type;
-      gate.valid = true;
-      gates.push_back(gate);
-      writable.push_back(row.writable);
-      infos.push_back({row.name, row.name, row.type, row.writable});
-    }
-    store_ = std::make_unique<GateStore>("test", states);
-    queue_ = std::make_unique<WriteQueue>(gates, writable, queueSize);
+    const GateRowParts parts = PartsOfGateRows(kGates);
+    store_ = std::make_unique<GateStore>("test", parts.states);
+    queue_ = std::make_unique<WriteQueue>(parts.gates, parts.writable, queueSize);
     std::string error;
     toml::table root = toml::parse("[modbus]\nlisten = \"127.0.0.1:0\"\n" + settings + kMap, std::string("t.toml"));
-    ok_ = ReadModbusSection(root, "t.toml", infos, &config_, &error);
+    ok_ = ReadModbusSection(root, "t.toml", parts.infos, &config_, &error);
     EXPECT_TRUE(ok_) << error;
     source_ = std::make_unique<GatewayModbusSource>(*store_, *queue_);
     server_ = std::make_unique<ModbusServer>(config_, *source_);

@@ -99,12 +99,7 @@ TEST_F(ZamgateMqtt, PublishesThePlantsValuesRetainedWithQualityAndTime) {
 
 TEST_F(ZamgateMqtt, RefusedSetsNeverReachTheLine) {
   Subscriber results(broker_.port(), "test/bus1/+/set/result");
-  struct Refused {
-    const char *gate;
-    const char *payload;
-    const char *reason;
-  };
-  const Refused refused[] = {
+  const RefusedSet refused[] = {
       {"Setpoint", "{\"value\": ", "malformed"},
       {"Setpoint", "[1,2]", "malformed"},
       {"Setpoint", "abc", "not a number"},
@@ -115,16 +110,7 @@ TEST_F(ZamgateMqtt, RefusedSetsNeverReachTheLine) {
       {"Setpoint", "", "no value"},
   };
   ASSERT_TRUE(WaitOnline(broker_.port(), "bus1"));
-  for (const Refused &row : refused) results.Publish(Topic(row.gate) + "/set", row.payload);
-  ASSERT_TRUE(WaitUntil([&] { return results.Messages().size() >= std::size(refused); }, 10000))
-      << results.Messages().size();
-  std::vector<Message> answers = results.Messages();
-  for (size_t i = 0; i < std::size(refused); ++i) {
-    json answer = json::parse(answers[i].payload);
-    EXPECT_EQ(answers[i].topic, Topic(refused[i].gate) + "/set/result");
-    EXPECT_EQ(answer["outcome"], "rejected") << answer;
-    EXPECT_TRUE(Contains(answer["text"].get<std::string>(), refused[i].reason)) << answer;
-  }
+  ASSERT_TRUE(ExpectSetsRefused(results, Topic(""), refused)) << results.Messages().size();
   // Several cycles later, still nothing written.
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
   EXPECT_EQ(WritesOnTheLine(sim_.Log()), 0) << sim_.Log();

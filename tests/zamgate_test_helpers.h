@@ -25,9 +25,9 @@ using nlohmann::json;
 
 inline const std::string kZamgate = std::string(ZAMKT_BUILD_DIR) + "/zamgate";
 
-// A loopback port nobody listens on now.
-inline int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port nobody listens on now: TCP, or UDP with SOCK_DGRAM.
+inline int FreePort(int socketType = SOCK_STREAM) {
+  int fd = socket(AF_INET, socketType, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -218,6 +218,32 @@ class Subscriber {
   mutable std::mutex mutex_;
   std::vector<Message> messages_;
 };
+
+// A set the gateway must refuse: the gate, the payload and a part of the
+// result's text.
+struct RefusedSet {
+  const char *gate;
+  const char *payload;
+  const char *reason;
+};
+
+// Publishes each set to "<gatePrefix><gate>/set" on the subscriber of the
+// set results, and expects one "rejected" result per set, in order, on its
+// gate's result topic and naming the reason. False when the results did not
+// all come within ten seconds.
+template <size_t N>
+bool ExpectSetsRefused(Subscriber &results, const std::string &gatePrefix, const RefusedSet (&refused)[N]) {
+  for (const RefusedSet &row : refused) results.Publish(gatePrefix + row.gate + "/set", row.payload);
+  if (!WaitUntil([&] { return results.Messages().size() >= N; }, 10000)) return false;
+  std::vector<Message> answers = results.Messages();
+  for (size_t i = 0; i < N; ++i) {
+    json answer = json::parse(answers[i].payload);
+    EXPECT_EQ(answers[i].topic, gatePrefix + refused[i].gate + "/set/result");
+    EXPECT_EQ(answer["outcome"], "rejected") << refused[i].payload << ": " << answer;
+    EXPECT_TRUE(Contains(answer["text"].get<std::string>(), refused[i].reason)) << refused[i].payload << ": " << answer;
+  }
+  return true;
+}
 
 // Waits until the gateway's status reads online: from then on it takes sets.
 inline bool WaitOnline(int brokerPort, const std::string &gatewayId, int timeoutMs = 15000) {

@@ -161,6 +161,25 @@ struct Station {
   std::vector<CataloguePoint> points;
 };
 
+// Takes the station as N2 Open and reads its probe point: the driver
+// initialises the station first. False when the channel does not open.
+bool ProbeN2Open(ScanChannel &channel, const ChannelOptions &options, int address, Probe *probe, int *code) {
+  if (!channel.Open({address}, "N2OPEN", options.timeoutMs, code)) return false;
+  *probe = channel.Read(Address(address) + kN2OpenProbe, kGateReal);
+  channel.Close();
+  return true;
+}
+
+// Whether the N2 Open probe found an initialised station; the station is
+// then recorded as one.
+bool TookN2Open(const Probe &probe, Station *station) {
+  if (probe.initFailed || probe.status == kStatusNoReply) return false;
+  station->family = "N2OPEN";
+  station->answers = "N2 Open";
+  station->detail = "initialised";
+  return true;
+}
+
 // Identifies the station with the configured time-out. False when it did
 // not answer again (the presence probe's reply was a line fault).
 bool Identify(ScanChannel &channel, const ChannelOptions &options, int address, const Probe &presence, Station *station,
@@ -172,15 +191,9 @@ bool Identify(ScanChannel &channel, const ChannelOptions &options, int address, 
   // initialisation is tried first, before three System 91 tests that would
   // each cost it the driver's five attempts.
   if (presence.status != kStatusOk && !presence.refusal.refused) {
-    if (!channel.Open({address}, "N2OPEN", options.timeoutMs, code)) return false;
-    Probe probe = channel.Read(Address(address) + kN2OpenProbe, kGateReal);
-    channel.Close();
-    if (!probe.initFailed && probe.status != kStatusNoReply) {
-      station->family = "N2OPEN";
-      station->answers = "N2 Open";
-      station->detail = "initialised";
-      return true;
-    }
+    Probe probe;
+    if (!ProbeN2Open(channel, options, address, &probe, code)) return false;
+    if (TookN2Open(probe, station)) return true;
   }
   for (const char *family : kSystem91Order) {
     if (!channel.Open({address}, family, options.timeoutMs, code)) return false;
@@ -198,15 +211,9 @@ bool Identify(ScanChannel &channel, const ChannelOptions &options, int address, 
     refusals += (refusals.empty() ? "" : ", ") + std::string(family) + " " + test + " " +
                 (probe.refusal.refused ? probe.refusal.reason : "bad reply");
   }
-  if (!channel.Open({address}, "N2OPEN", options.timeoutMs, code)) return false;
-  Probe probe = channel.Read(Address(address) + kN2OpenProbe, kGateReal);
-  channel.Close();
-  if (!probe.initFailed && probe.status != kStatusNoReply) {
-    station->family = "N2OPEN";
-    station->answers = "N2 Open";
-    station->detail = "initialised";
-    return true;
-  }
+  Probe probe;
+  if (!ProbeN2Open(channel, options, address, &probe, code)) return false;
+  if (TookN2Open(probe, station)) return true;
   if (!answered && probe.status == kStatusNoReply) return false;
   station->answers = "System 91, refused";
   station->why = "refuses the test points (" + refusals + ") and the N2 Open initialisation";
