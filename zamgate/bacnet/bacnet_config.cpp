@@ -33,8 +33,10 @@ constexpr NamedType kTypes[] = {{"analog-input", kAnalogInput},
 bool CheckKeys(const toml::table &table, const char *const *known, size_t count, const std::string &where,
                ConfigRefusal &fail) {
   for (const auto &[key, node] : table) {
-    if (std::find_if(known, known + count, [&](const char *name) { return key.str() == name; }) == known + count) {
-      return fail.At(node, "unknown key '" + std::string(key.str()) + "' in " + where);
+    // A plain copy for the lambda: clang 14 cannot capture a structured binding.
+    const std::string_view keyText = key.str();
+    if (std::find_if(known, known + count, [&](const char *name) { return keyText == name; }) == known + count) {
+      return fail.At(node, "unknown key '" + std::string(keyText) + "' in " + where);
     }
   }
   return true;
