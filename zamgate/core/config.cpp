@@ -2,13 +2,11 @@
 
 #include <ctype.h>
 #include <stdio.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <set>
 #include <sstream>
 
 #include <toml++/toml.h>
@@ -16,7 +14,6 @@
 #include "host/common/gate_types.h"
 #include "host/common/station_types_file.h"
 #include "host/common/text_util.h"
-#include "zamgate/core/credentials.h"
 #include "zamgate/bacnet/face.h"
 #include "zamgate/modbus/modbus_face.h"
 #include "zamgate/core/toml_fields.h"
@@ -26,16 +23,10 @@ namespace {
 
 using n2host::GateSpec;
 
-// The keys each table may hold: a misspelt key is refused rather than
-// silently left at its default.
-struct TableKeys {
-  const char *table;
-  std::set<std::string> keys;
-};
-const TableKeys kKnownKeys[] = {
+// The keys of the tables read here; the faces' sections keep their own.
+const std::vector<TableKeys> kKnownKeys = {
     {"", {"gateway", "line", "poll", "gates", "gate", "writes", "mqtt", "http", "modbus", "bacnet", "clock",
           "homeassistant"}},
-    {"homeassistant", {"discovery", "prefix"}},
     {"gateway", {"id", "driver"}},
     {"line", {"port", "baud", "data_bits", "parity", "stop_bits", "timeout_ms", "station_types_file", "stations"}},
     {"poll", {"interval_ms", "demote_after", "retry_every", "blocks", "reopen_first_ms", "reopen_max_ms", "classes"}},
@@ -43,10 +34,6 @@ const TableKeys kKnownKeys[] = {
     {"gate", {"name", "gas", "type", "writable", "deadband", "unit", "description", "decimals", "min", "max", "step",
               "kind", "poll"}},
     {"writes", {"queue_size"}},
-    {"mqtt", {"host", "port", "client_id", "username", "password", "password_file", "password_credential", "prefix",
-              "keepalive_s", "refresh_s", "qos", "reconnect_max_s", "tls", "topics"}},
-    {"mqtt.tls", {"ca_file", "cert_file", "key_file", "key_credential"}},
-    {"http", {"listen"}},
 };
 
 // The parity names of the line and the driver's codes for them.
@@ -59,69 +46,10 @@ constexpr NamedCode kParities[] = {{"none", 0}, {"odd", 1}, {"even", 2}, {"mark"
 // The rates the serial line can be set to.
 constexpr int kLineBauds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
 
-// True for a readable regular file in PEM form (a "-----BEGIN " line), as
-// libmosquitto's TLS takes them; otherwise why not.
-bool IsPemFile(const std::string &path, std::string *why) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) {
-    *why = "does not exist";
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    *why = S_ISDIR(info.st_mode) ? "is a folder, not a file" : "is not a plain file";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *why = "cannot be read";
-    return false;
-  }
-  std::string head(65536, '\0');
-  in.read(&head[0], static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<size_t>(in.gcount()));
-  if (head.find("-----BEGIN ") == std::string::npos) {
-    *why = "is not in PEM form (no \"-----BEGIN\" line)";
-    return false;
-  }
-  return true;
-}
-
 // Gateway topic levels that a gate name may not take.
 const char *const kReservedNames[] = {"status", "stations"};
 
-std::string FolderOf(const std::string &file) {
-  size_t slash = file.rfind('/');
-  return slash == std::string::npos ? "." : file.substr(0, slash);
-}
-
-// A relative path taken from the configuration file's folder.
-std::string Beside(const std::string &configFile, const std::string &path) {
-  if (path.empty() || path[0] == '/') return path;
-  return FolderOf(configFile) + "/" + path;
-}
-
-bool CheckKeys(const toml::table &table, const std::string &name, ConfigRefusal &fail) {
-  for (const TableKeys &known : kKnownKeys) {
-    if (name != known.table) continue;
-    for (const auto &[key, node] : table) {
-      if (known.keys.count(std::string(key.str())) == 0) {
-        return fail.At(node, "unknown key '" + std::string(key.str()) + "'" +
-                                 (name.empty() ? "" : " in [" + name + "]"));
-      }
-    }
-  }
-  return true;
-}
-
 // Typed lookups beyond those of toml_fields.h.
-bool GetBool(const toml::table &table, const char *key, bool *value, ConfigRefusal &fail) {
-  const toml::node *node = table.get(key);
-  if (node == nullptr) return true;
-  if (!node->is_boolean()) return fail.At(*node, std::string(key) + " must be true or false");
-  *value = node->as_boolean()->get();
-  return true;
-}
-
 bool GetNumber(const toml::node &node, const std::string &what, double *value, ConfigRefusal &fail) {
   if (node.is_integer()) {
     *value = static_cast<double>(node.as_integer()->get());
@@ -134,21 +62,9 @@ bool GetNumber(const toml::node &node, const std::string &what, double *value, C
   return true;
 }
 
-const toml::table *SubTable(const toml::table &root, const char *key, ConfigRefusal &fail, bool *ok) {
-  *ok = true;
-  const toml::node *node = root.get(key);
-  if (node == nullptr) return nullptr;
-  if (!node->is_table()) {
-    *ok = fail.At(*node, std::string("[") + key + "] must be a table");
-    return nullptr;
-  }
-  *ok = CheckKeys(*node->as_table(), key, fail);
-  return node->as_table();
-}
-
 bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
-  const toml::table *gateway = SubTable(root, "gateway", fail, &ok);
+  const toml::table *gateway = SubTable(root, "gateway", kKnownKeys, fail, &ok);
   if (!ok) return false;
   if (gateway == nullptr || gateway->get("id") == nullptr) {
     return fail.File("[gateway] id is missing: name the gateway (e.g. id = \"bus1\"); it is a level of every topic");
@@ -163,7 +79,7 @@ bool ReadGateway(const toml::table &root, GatewayConfig *config, ConfigRefusal &
 
 bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
-  const toml::table *line = SubTable(root, "line", fail, &ok);
+  const toml::table *line = SubTable(root, "line", kKnownKeys, fail, &ok);
   if (!ok) return false;
   if (line == nullptr || line->get("port") == nullptr) {
     return fail.File("[line] port is missing: name the serial port (e.g. port = \"ttyUSB0\")");
@@ -212,7 +128,7 @@ bool ReadLine(const toml::table &root, GatewayConfig *config, ConfigRefusal &fai
 
 bool ReadPoll(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
-  const toml::table *poll = SubTable(root, "poll", fail, &ok);
+  const toml::table *poll = SubTable(root, "poll", kKnownKeys, fail, &ok);
   if (!ok || poll == nullptr) return ok;
   n2host::PollSettings &settings = config->poll;
   if (const toml::node *classes = poll->get("classes")) {
@@ -264,7 +180,7 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigRefus
   if (!list->is_array_of_tables()) return fail.At(*list, "gates inline are written [[gate]] tables");
   for (const toml::node &node : *list->as_array()) {
     const toml::table &table = *node.as_table();
-    if (!CheckKeys(table, "gate", fail)) return false;
+    if (!CheckKeys(table, "gate", kKnownKeys, fail)) return false;
     GateSpec named;
     GateOptions options;
     std::string typeName;
@@ -309,7 +225,7 @@ bool ReadInlineGates(const toml::table &root, GatewayConfig *config, ConfigRefus
 
 bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
-  const toml::table *gates = SubTable(root, "gates", fail, &ok);
+  const toml::table *gates = SubTable(root, "gates", kKnownKeys, fail, &ok);
   if (!ok) return false;
   if (gates != nullptr && gates->get("csv") != nullptr) {
     std::string csv;
@@ -345,122 +261,6 @@ bool ReadGates(const toml::table &root, GatewayConfig *config, ConfigRefusal &fa
   return true;
 }
 
-bool ReadMqtt(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
-  bool ok;
-  const toml::table *mqtt = SubTable(root, "mqtt", fail, &ok);
-  if (!ok) return false;
-  MqttConfig &out = config->mqtt;
-  out.clientId = "zamgate-" + config->gatewayId;
-  if (mqtt == nullptr) return true;
-  std::string passwordFile;
-  if (!GetString(*mqtt, "host", &out.host, fail) || !GetInt(*mqtt, "port", 1, 65535, &out.port, fail) ||
-      !GetString(*mqtt, "client_id", &out.clientId, fail) || !GetString(*mqtt, "username", &out.username, fail) ||
-      !GetString(*mqtt, "password", &out.password, fail) || !GetString(*mqtt, "password_file", &passwordFile, fail) ||
-      !GetString(*mqtt, "prefix", &out.prefix, fail) ||
-      !GetInt(*mqtt, "keepalive_s", 5, 3600, &out.keepaliveSeconds, fail) ||
-      !GetInt(*mqtt, "refresh_s", 1, 86400, &out.refreshSeconds, fail) || !GetInt(*mqtt, "qos", 0, 2, &out.qos, fail) ||
-      !GetInt(*mqtt, "reconnect_max_s", 1, 3600, &out.reconnectMaxSeconds, fail) ||
-      !GetString(*mqtt, "topics", &out.topics, fail)) {
-    return false;
-  }
-  if (out.topics != "name" && out.topics != "slug" && out.topics != "gas") {
-    return fail.At(*mqtt->get("topics"), "topics must be \"name\", \"slug\" or \"gas\", not '" + n2host::Excerpt(out.topics, 64) + "'");
-  }
-  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.front() == '/' ||
-      out.prefix.back() == '/' || out.prefix.find("//") != std::string::npos) {
-    return fail.At(*mqtt->get("prefix"), "[mqtt] prefix must be topic levels such as \"n2\" or \"site/n2\": no + or #, "
-                                         "no '/' at its start or end, no empty level; not '" +
-                                             n2host::Excerpt(out.prefix, 64) + "'");
-  }
-  // A password systemd passes the unit as a credential (LoadCredential=).
-  std::string passwordCredential;
-  if (!GetString(*mqtt, "password_credential", &passwordCredential, fail)) return false;
-  if (!passwordCredential.empty()) {
-    const toml::node &node = *mqtt->get("password_credential");
-    if (!passwordFile.empty()) return fail.At(node, "password_credential and password_file: name one");
-    std::string path, why;
-    if (!CredentialPath(passwordCredential, &path, &why)) return fail.At(node, "password_credential " + why);
-    if (!ReadSecretLine(path, &out.password)) {
-      return fail.At(node, "password_credential '" + passwordCredential + "': cannot read " + path + " or it is empty");
-    }
-  }
-  if (!passwordFile.empty()) {
-    // A password kept out of the configuration file: its first line.
-    std::ifstream in(Beside(config->file, passwordFile));
-    if (!in || !std::getline(in, out.password)) {
-      return fail.At(*mqtt->get("password_file"), "cannot read the password file '" + passwordFile + "'");
-    }
-    // A file written on Windows ends its line with CR LF: the CR is no part of the password.
-    while (!out.password.empty() && (out.password.back() == '\r' || out.password.back() == '\n')) out.password.pop_back();
-  }
-  const toml::table *tls = SubTable(*mqtt, "tls", fail, &ok);
-  if (!ok) return false;
-  if (tls != nullptr) {
-    std::string keyCredential;
-    if (!GetString(*tls, "ca_file", &out.caFile, fail) || !GetString(*tls, "cert_file", &out.certFile, fail) ||
-        !GetString(*tls, "key_file", &out.keyFile, fail) || !GetString(*tls, "key_credential", &keyCredential, fail)) {
-      return false;
-    }
-    if (!keyCredential.empty()) {
-      // The client key as a credential: its file in the unit's credentials.
-      const toml::node &node = *tls->get("key_credential");
-      if (!out.keyFile.empty()) return fail.At(node, "key_credential and key_file: name one");
-      std::string why;
-      if (!CredentialPath(keyCredential, &out.keyFile, &why)) return fail.At(node, "key_credential " + why);
-    }
-    if (out.caFile.empty()) return fail.At(*tls, "[mqtt.tls] needs ca_file");
-    if (out.certFile.empty() != out.keyFile.empty()) {
-      return fail.At(*tls, "[mqtt.tls] cert_file and key_file go together");
-    }
-    const std::pair<const char *, std::string *> files[] = {
-        {"ca_file", &out.caFile}, {"cert_file", &out.certFile}, {"key_file", &out.keyFile}};
-    for (const auto &[key, path] : files) {
-      if (path->empty()) continue;
-      *path = Beside(config->file, *path);
-      std::string why;
-      if (!IsPemFile(*path, &why)) return fail.At(*tls->get(key), std::string("[mqtt.tls] ") + key + " '" + *path + "' " + why);
-    }
-  }
-  return true;
-}
-
-bool ReadHttp(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
-  bool ok;
-  const toml::table *http = SubTable(root, "http", fail, &ok);
-  if (!ok || http == nullptr) return ok;
-  std::string listen = "127.0.0.1:8080";
-  if (!GetString(*http, "listen", &listen, fail)) return false;
-  if (listen.empty()) {
-    config->http.enabled = false;
-    return true;
-  }
-  size_t colon = listen.rfind(':');
-  std::string portText = colon == std::string::npos ? "" : listen.substr(colon + 1);
-  char *end = nullptr;
-  long port = strtol(portText.c_str(), &end, 10);
-  if (colon == std::string::npos || colon == 0 || portText.empty() || *end != '\0' || port < 0 || port > 65535) {
-    return fail.At(*http->get("listen"), "listen must read ADDRESS:PORT (e.g. \"127.0.0.1:8080\"), not '" + listen + "'");
-  }
-  config->http.address = listen.substr(0, colon);
-  config->http.port = static_cast<int>(port);
-  return true;
-}
-
-bool ReadHomeAssistant(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
-  bool ok;
-  const toml::table *section = SubTable(root, "homeassistant", fail, &ok);
-  if (!ok || section == nullptr) return ok;
-  HomeAssistantConfig &out = config->homeAssistant;
-  if (!GetBool(*section, "discovery", &out.discovery, fail) || !GetString(*section, "prefix", &out.prefix, fail)) return false;
-  if (out.prefix.empty() || out.prefix.find_first_of("+#") != std::string::npos || out.prefix.front() == '/' ||
-      out.prefix.back() == '/' || out.prefix.find("//") != std::string::npos) {
-    return fail.At(*section->get("prefix"), "[homeassistant] prefix must be topic levels such as \"homeassistant\": no + "
-                                            "or #, no '/' at its start or end, no empty level; not '" +
-                                                n2host::Excerpt(out.prefix, 64) + "'");
-  }
-  return true;
-}
-
 // Every gate's topic level is usable and its own; every poll class a gate
 // names is defined under [poll] classes.
 bool CheckGateTopicsAndClasses(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
@@ -486,7 +286,7 @@ bool CheckGateTopicsAndClasses(const toml::table &root, GatewayConfig *config, C
 
 bool ReadWrites(const toml::table &root, GatewayConfig *config, ConfigRefusal &fail) {
   bool ok;
-  const toml::table *writes = SubTable(root, "writes", fail, &ok);
+  const toml::table *writes = SubTable(root, "writes", kKnownKeys, fail, &ok);
   if (!ok || writes == nullptr) return ok;
   return GetInt(*writes, "queue_size", 1, 10000, &config->writeQueueSize, fail);
 }
@@ -541,10 +341,11 @@ bool ParseConfig(const std::string &text, const std::string &fileName, GatewayCo
     *error = fileName + ":" + std::to_string(problem.source().begin.line) + ": " + std::string(problem.description());
     return false;
   }
-  return CheckKeys(root, "", fail) && ReadGateway(root, config, fail) && ReadLine(root, config, fail) &&
+  return CheckKeys(root, "", kKnownKeys, fail) && ReadGateway(root, config, fail) && ReadLine(root, config, fail) &&
          ReadPoll(root, config, fail) && ReadGates(root, config, fail) && ReadWrites(root, config, fail) &&
-         ReadMqtt(root, config, fail) && ReadHomeAssistant(root, config, fail) &&
-         CheckGateTopicsAndClasses(root, config, fail) && ReadHttp(root, config, fail) &&
+         ReadMqtt(root, config->file, config->gatewayId, &config->mqtt, fail) &&
+         ReadHomeAssistant(root, &config->homeAssistant, fail) &&
+         CheckGateTopicsAndClasses(root, config, fail) && ReadHttp(root, &config->http, fail) &&
          ReadClockSection(root, &config->clock, fail) &&
          ReadModbusSection(root, fileName, ModbusGates(*config), &config->modbus, error) &&
          bacnet::ReadBacnetSection(root, fileName, BacnetGates(*config), config->gatewayId, &config->bacnet, error);

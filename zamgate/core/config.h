@@ -14,7 +14,9 @@
 #include "host/common/gate_list.h"
 #include "host/common/poller.h"
 #include "zamgate/bacnet/bacnet_config.h"
+#include "zamgate/http/http_config.h"
 #include "zamgate/modbus/modbus_config.h"
+#include "zamgate/mqtt/mqtt_config.h"
 #include "zamgate/core/clock_sync.h"
 
 namespace zamgate {
@@ -23,35 +25,6 @@ namespace zamgate {
 struct GateOptions {
   bool writable = false;
   double deadband = 0;  // reals: a change smaller than this is not published
-};
-
-struct MqttConfig {
-  std::string host = "127.0.0.1";
-  int port = 1883;
-  std::string clientId;     // default: "zamgate-<gateway id>"
-  std::string username;
-  std::string password;
-  std::string caFile;       // TLS when set
-  std::string certFile;     // client certificate (with keyFile), optional
-  std::string keyFile;
-  std::string prefix = "n2";
-  int keepaliveSeconds = 30;
-  int refreshSeconds = 300;  // every gate is published again this often
-  int qos = 1;
-  int reconnectMaxSeconds = 30;  // the back-off grows 1, 2, 4 ... up to this
-  std::string topics = "name";   // a gate's topic level: "name", "slug" or "gas"
-};
-
-// [homeassistant]: Home Assistant's MQTT discovery.
-struct HomeAssistantConfig {
-  bool discovery = false;
-  std::string prefix = "homeassistant";
-};
-
-struct HttpConfig {
-  bool enabled = true;
-  std::string address = "127.0.0.1";
-  int port = 8080;
 };
 
 struct GatewayConfig {

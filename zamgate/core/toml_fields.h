@@ -4,7 +4,9 @@
 #ifndef ZAMKT_ZAMGATE_TOML_FIELDS_H
 #define ZAMKT_ZAMGATE_TOML_FIELDS_H
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include <toml++/toml.h>
 
@@ -30,6 +32,29 @@ class ConfigRefusal {
 // wrong kind or out of range is refused.
 bool GetString(const toml::table &table, const char *key, std::string *value, ConfigRefusal &fail);
 bool GetInt(const toml::table &table, const char *key, int low, int high, int *value, ConfigRefusal &fail);
+bool GetBool(const toml::table &table, const char *key, bool *value, ConfigRefusal &fail);
+
+// The keys each table may hold, by the table's name ("" for the file's top
+// level): a misspelt key is refused rather than silently left at its default.
+// Each section reader keeps the rows of its own tables.
+struct TableKeys {
+  const char *table;
+  std::set<std::string> keys;
+};
+
+// Refuses a key of the table called name that the rows for name do not list.
+bool CheckKeys(const toml::table &table, const std::string &name, const std::vector<TableKeys> &known,
+               ConfigRefusal &fail);
+// The table under key in root, its keys checked against known; nullptr when
+// there is none. *ok is false when it was refused.
+const toml::table *SubTable(const toml::table &root, const char *key, const std::vector<TableKeys> &known,
+                            ConfigRefusal &fail, bool *ok);
+
+// True for a readable regular file in PEM form (a "-----BEGIN " line), as
+// libmosquitto's TLS takes them; otherwise why not.
+bool IsPemFile(const std::string &path, std::string *why);
+// A relative path taken from the configuration file's folder.
+std::string Beside(const std::string &configFile, const std::string &path);
 
 }  // namespace zamgate
 
