@@ -56,6 +56,7 @@ TEST(ZamgateConfig, MistakesAreRefusedWithLineAndReason) {
       {"[gateway\nid = 1\n", "c.toml:1:"},
       {"[line]\nport = \"x\"\n", "c.toml: [gateway] id is missing"},
       {kGood + "[poll]\nintervall_ms = 5\n", "c.toml:10: unknown key 'intervall_ms' in [poll]"},
+      {kGood + "[mqtt.tls]\nca_flie = \"ca.pem\"\n", "c.toml:10: unknown key 'ca_flie' in [mqtt.tls]"},
       {kGood + "[line]\n", "c.toml:9:"},  // a table defined twice
       {"[gateway]\nid = \"a/b\"\n", "c.toml:2: [gateway] id holds '/'"},
       {"[gateway]\nid = \"a\"\n[line]\nport = \"x\"\nparity = \"weird\"\n", "c.toml:5: parity must be"},

@@ -69,6 +69,9 @@ bool ReadMqtt(const toml::table &root, const std::string &configFile, const std:
   }
   const toml::table *tls = SubTable(*mqtt, "tls", kMqttKeys, fail, &ok);
   if (!ok) return false;
+  // The table's keys are listed under its full name: a misspelt ca_file
+  // must not leave the broker's certificate unchecked without a word.
+  if (tls != nullptr && !CheckKeys(*tls, "mqtt.tls", kMqttKeys, fail)) return false;
   if (tls != nullptr) {
     std::string keyCredential;
     if (!GetString(*tls, "ca_file", &out.caFile, fail) || !GetString(*tls, "cert_file", &out.certFile, fail) ||
