@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "zamgate/modbus/modbus_requests.h"
+#include "zamgate/core/gate_metrics.h"
 #include "zamgate/core/html_escape.h"
 
 namespace zamgate {
@@ -38,30 +39,9 @@ void ModbusFace::SetWriteLog(const EventLog &events, GatewayMetrics &metrics) {
                       [&metrics] { metrics.Write(WriteOutcome::kRejected); });
 }
 
-namespace {
-
-// A label value in the Prometheus text format: backslash, quote and newline escaped.
-std::string LabelValue(const std::string &text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '"') {
-      out += "\\\"";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
 std::string ModbusMetricsText(const std::string &gatewayId, const ModbusCountersSnapshot &counters) {
   std::ostringstream out;
-  const std::string gateway = "gateway=\"" + LabelValue(gatewayId) + "\"";
+  const std::string gateway = "gateway=\"" + PromLabelValue(gatewayId) + "\"";
   out << "# HELP zamgate_modbus_requests_total Modbus requests received, by function code\n"
       << "# TYPE zamgate_modbus_requests_total counter\n";
   for (const auto &[function, count] : counters.requests) {
